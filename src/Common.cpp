@@ -1,0 +1,198 @@
+// Common: process-wide state and the helpers shared by the units.
+#include "Common.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+const char* const szVersion = "2.02";
+
+char szTime[9];
+
+int bWRITEELEMENTS, bWRITELANES, bWRITETRAPS, bLISTALLELEMENTS, bCONVERTMETA;
+int bINCLUDESPEEDLANES, bINCLUDEMETERS, bWRITEROWSFIRST, bPERIOD, bDEVICE;
+char szPeriod[16];
+char szDevice[32];
+char szSourceFolder[FOLDER_SIZE];
+char szTargetFolder[FOLDER_SIZE];
+char szLogFolder[FOLDER_SIZE];
+char szCmdLine[32];
+
+int bTwentySecData, bFormatNG2, bDBModeFixed, bEndofHeader;
+char szDBCreationTime[HEADER_TEXT_SIZE];
+char szFileWriteTime[HEADER_TEXT_SIZE];
+char szDataStartTime[HEADER_TEXT_SIZE];
+char szDataEndTime[HEADER_TEXT_SIZE];
+int iVersion, iNumberofNames, iNumberofColumns, iHeaderSize, iNameListSize, iDataSize, iFileSize;
+
+tagDEVICEDATA20SEC* lpDeviceData20Sec;
+
+char szMetadataDate[11];
+int iCabinetMetaData;
+
+void RefreshTime() {
+    time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    strftime(szTime, sizeof szTime, "%H:%M:%S", &local);
+}
+
+double ProcessSeconds() { return (double)clock() / 1000000.0; }
+
+int fsize(FILE* file) {
+    off_t position = ftello(file);
+    if (position < 0 || fseeko(file, 0, SEEK_END) != 0) return -1;
+    off_t size = ftello(file);
+    fseeko(file, position, SEEK_SET);
+    if (size < 0 || size > 0x7fffffff) return -1;
+    return (int)size;
+}
+
+int BuildPath(char* path, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int length = vsnprintf(path, PATH_SIZE, format, args);
+    va_end(args);
+    if (length < 0 || length >= PATH_SIZE) {
+        path[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+FILE* OpenInputFile(const char* path, int* notRegular) {
+    *notRegular = 0;
+    // O_NONBLOCK keeps a FIFO from stalling the run in open(); it is cleared again for reading.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        int saved = errno;
+        close(fd);
+        *notRegular = 1;
+        errno = saved;
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* file = fdopen(fd, "rb");
+    if (!file) close(fd);
+    return file;
+}
+
+void SetLineBuffered(FILE* log) {
+    // Large enough for the longest line the converter writes (a 4094-character folder).
+    static char buffer[16384];
+    setvbuf(log, buffer, _IOLBF, sizeof buffer);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Report publication.
+
+int OpenReportFile(tagREPORTFILE* report, const char* path) {
+    memset(report, 0, sizeof *report);
+    report->iFd = -1;
+    snprintf(report->szPath, sizeof report->szPath, "%s", path);
+    // The temporary file lives in the report's own folder, so the final rename never crosses
+    // file systems; the leading dot keeps it out of the way of "*.csv" globs.
+    const char* slash = strrchr(path, '/');
+    int folderLength = slash ? (int)(slash - path + 1) : 0;
+    snprintf(report->szTempPath, sizeof report->szTempPath, "%.*s.%s.XXXXXX", folderLength, path,
+             path + folderLength);
+    report->lpBuffer = (char*)aligned_alloc(4096, REPORT_BUFFER_SIZE);
+    if (!report->lpBuffer) {
+        errno = ENOMEM;
+        return 0;
+    }
+    report->iFd = mkostemp(report->szTempPath, O_CLOEXEC);
+    if (report->iFd < 0) {
+        int saved = errno;
+        free(report->lpBuffer);
+        report->lpBuffer = nullptr;
+        errno = saved;
+        return 0;
+    }
+    // mkstemp creates private files; a report gets the permissions any new file would get.
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(report->iFd, 0666 & ~mask);
+    return 1;
+}
+
+// Writes length bytes of the buffer; keeps the first error and drops everything after it.
+static void WriteOut(tagREPORTFILE* report, const char* data, size_t length) {
+    while (length > 0 && report->iError == 0) {
+        ssize_t written = write(report->iFd, data, length);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            report->iError = errno;
+        } else if (written == 0) {
+            report->iError = EIO;
+        } else {
+            data += written;
+            length -= (size_t)written;
+        }
+    }
+}
+
+// Writes out the whole pages of the buffer and keeps the tail: writes from a page-aligned
+// buffer in whole pages are several times faster than misaligned ones on this kind of machine.
+static void FlushPages(tagREPORTFILE* report) {
+    size_t whole = report->uiUsed & ~(size_t)4095;
+    WriteOut(report, report->lpBuffer, whole);
+    memmove(report->lpBuffer, report->lpBuffer + whole, report->uiUsed - whole);
+    report->uiUsed -= whole;
+}
+
+char* ReportCursor(tagREPORTFILE* report) {
+    if (report->uiUsed > REPORT_BUFFER_SIZE - REPORT_ROW_RESERVE) FlushPages(report);
+    return report->lpBuffer + report->uiUsed;
+}
+
+void ReportCommit(tagREPORTFILE* report, const char* end) {
+    report->uiUsed = (size_t)(end - report->lpBuffer);
+}
+
+void ReportWrite(tagREPORTFILE* report, const char* text, size_t length) {
+    while (length > 0) {
+        char* cursor = ReportCursor(report);
+        size_t room = REPORT_BUFFER_SIZE - report->uiUsed;
+        size_t part = length < room ? length : room;
+        memcpy(cursor, text, part);
+        report->uiUsed += part;
+        text += part;
+        length -= part;
+    }
+}
+
+void ReportPrintf(tagREPORTFILE* report, const char* format, ...) {
+    char text[REPORT_ROW_RESERVE];
+    va_list args;
+    va_start(args, format);
+    int length = vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (length > 0) ReportWrite(report, text, (size_t)length < sizeof text ? length : sizeof text - 1);
+}
+
+int PublishReportFile(tagREPORTFILE* report, FILE* log) {
+    WriteOut(report, report->lpBuffer, report->uiUsed);
+    report->uiUsed = 0;
+    free(report->lpBuffer);
+    report->lpBuffer = nullptr;
+    if (close(report->iFd) != 0 && report->iError == 0) report->iError = errno;
+    report->iFd = -1;
+    if (report->iError == 0 && rename(report->szTempPath, report->szPath) != 0)
+        report->iError = errno;
+    if (report->iError != 0) {
+        unlink(report->szTempPath);
+        fprintf(log, "[%s] E Could not write CSV file [%s]! - %s.\n", szTime, report->szPath,
+                strerror(report->iError));
+        return 0;
+    }
+    return 1;
+}

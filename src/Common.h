@@ -1,0 +1,146 @@
+// Common: the records and process-wide globals shared by every unit, and the small helpers
+// they all need (file size, path building, opening input files safely, publishing reports).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// ---------------------------------------------------------------------------------------------
+// Sizes fixed by the formats and by the fixed buffers of the converter.
+
+enum {
+    PERIODS_PER_DAY = 4320,  // 20-second periods in a day: the length of every per-period array
+    PATH_SIZE = 260,         // every input, output and log path: 259 characters and the zero
+    FOLDER_SIZE = 4096,      // the three folders, including the appended '/' and the zero
+    HEADER_TEXT_SIZE = 32,   // the four text values of a data file's header
+};
+
+extern const char* const szVersion;  // "2.02"
+
+// Device type codes of the name table.
+enum {
+    DEVICE_LOOP = 80,
+    DEVICE_STATION = 84,
+    DEVICE_SPEED_TRAP = 88,
+    DEVICE_METERED_LANE = 261,
+};
+
+// One named device of a twenty-second data file with a whole day of its values. The record is
+// plain and fixed-size so that the table of a file is one zero-filled allocation.
+struct tagDEVICEDATA20SEC {
+    char szName[20];        // 19 bytes of the name table, the 20th always zero
+    uint16_t usType;        // DEVICE_LOOP, DEVICE_STATION, ...
+    uint16_t usAux;         // second word of the name-table entry, carried only
+    uint32_t uiDataOffset;  // packed data block, from byte 0 of the file
+    uint16_t usIncident[PERIODS_PER_DAY];
+    uint16_t usNumLanes[PERIODS_PER_DAY];
+    uint16_t usVolume[PERIODS_PER_DAY];
+    uint16_t usScanCnt[PERIODS_PER_DAY];  // 1200 is a fully occupied period
+    uint16_t usFlag[PERIODS_PER_DAY];
+    uint8_t ucNPds[PERIODS_PER_DAY];
+    uint8_t ucColor0[PERIODS_PER_DAY];  // flow-rate class
+    uint8_t ucColor1[PERIODS_PER_DAY];  // scan-count class
+    uint8_t ucColor2[PERIODS_PER_DAY];  // speed class
+    uint16_t usEstLength[PERIODS_PER_DAY];
+    uint16_t usCalcSpdTenths[PERIODS_PER_DAY];
+    uint8_t ucSpdNPds[PERIODS_PER_DAY];
+    uint16_t usSpdFlag[PERIODS_PER_DAY];
+    uint16_t usSpdFlag2[PERIODS_PER_DAY];
+    uint16_t usSpdTenths[PERIODS_PER_DAY];  // tenths of a mile per hour
+    uint16_t usLenTenths[PERIODS_PER_DAY];  // tenths of a foot
+    uint16_t usBin1[PERIODS_PER_DAY];       // vehicles 0.0-20.0 ft
+    uint16_t usBin2[PERIODS_PER_DAY];       // 20.1-42.0 ft
+    uint16_t usBin3[PERIODS_PER_DAY];       // 42.1-72.0 ft
+    uint16_t usBin4[PERIODS_PER_DAY];       // 72.1-115.0 ft
+    uint8_t ucMeter0[PERIODS_PER_DAY];
+    uint8_t ucMeter1[PERIODS_PER_DAY];
+    uint8_t ucMeter2[PERIODS_PER_DAY];
+};
+typedef tagDEVICEDATA20SEC DEVICEDATA20SEC;
+
+// ---------------------------------------------------------------------------------------------
+// Process-wide state. Everything belongs to the run (options, folders, stamp) or to the one
+// file in hand (header values, device table, list date).
+
+extern char szTime[9];  // HH:MM:SS of the last refresh, shown in every stamped message
+
+// Options (set to 1 only, never cleared).
+extern int bWRITEELEMENTS, bWRITELANES, bWRITETRAPS, bLISTALLELEMENTS, bCONVERTMETA;
+extern int bINCLUDESPEEDLANES, bINCLUDEMETERS, bWRITEROWSFIRST, bPERIOD, bDEVICE;
+extern char szPeriod[16];
+extern char szDevice[32];
+extern char szSourceFolder[FOLDER_SIZE];
+extern char szTargetFolder[FOLDER_SIZE];
+extern char szLogFolder[FOLDER_SIZE];
+extern char szCmdLine[32];
+
+// Header of the data file in hand.
+extern int bTwentySecData, bFormatNG2, bDBModeFixed, bEndofHeader;
+extern char szDBCreationTime[HEADER_TEXT_SIZE];
+extern char szFileWriteTime[HEADER_TEXT_SIZE];
+extern char szDataStartTime[HEADER_TEXT_SIZE];
+extern char szDataEndTime[HEADER_TEXT_SIZE];
+extern int iVersion, iNumberofNames, iNumberofColumns, iHeaderSize, iNameListSize, iDataSize,
+    iFileSize;
+
+// Device table of the data file in hand: iNumberofNames records, or null.
+extern tagDEVICEDATA20SEC* lpDeviceData20Sec;
+
+// Cabinet list in hand.
+extern char szMetadataDate[11];
+extern int iCabinetMetaData;
+
+// ---------------------------------------------------------------------------------------------
+// Helpers.
+
+// Refreshes szTime from the local clock.
+void RefreshTime();
+
+// Processor time of the whole process so far, in seconds.
+double ProcessSeconds();
+
+// Size in bytes of an open file; the position is kept. Returns -1 when the size cannot be
+// determined or does not fit an int (files of 2 GiB or more lie outside the data format).
+int fsize(FILE* file);
+
+// Formats into a PATH_SIZE buffer. Returns 1, or 0 when the text would need more than 259
+// characters (the buffer then holds an empty text: nothing is ever cut short).
+int BuildPath(char* path, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Opens an input file for binary reading without ever blocking: a FIFO, a folder or a device
+// named like a data file is refused. Returns the stream, or null with *notRegular set to 1 for
+// an entry that is not a regular file (0 for an ordinary open failure, errno set).
+FILE* OpenInputFile(const char* path, int* notRegular);
+
+// Makes the run log reach its file a whole line at a time, so that runs appending to the same
+// log never interleave inside a line.
+void SetLineBuffered(FILE* log);
+
+// A report being written: a temporary file beside its final name, fed through a page-aligned
+// buffer and renamed over the final name only when completely written and closed. A run that
+// fails or is killed never leaves a partial file under the report's name.
+struct tagREPORTFILE {
+    int iFd;
+    int iError;               // first errno of a failed write, 0 while all is well
+    char szPath[PATH_SIZE];   // final name
+    char szTempPath[FOLDER_SIZE + 64];
+    char* lpBuffer;           // REPORT_BUFFER_SIZE bytes, page aligned
+    size_t uiUsed;
+};
+enum { REPORT_BUFFER_SIZE = 4 << 20, REPORT_ROW_RESERVE = 1024 };
+
+// Creates the temporary file for the report named path. Returns 1, or 0 with errno set.
+int OpenReportFile(tagREPORTFILE* report, const char* path);
+// Appends bytes / formatted text to the report.
+void ReportWrite(tagREPORTFILE* report, const char* text, size_t length);
+void ReportPrintf(tagREPORTFILE* report, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+// Room for at least REPORT_ROW_RESERVE more bytes: returns where to write; tell the report how
+// far was written with ReportCommit.
+char* ReportCursor(tagREPORTFILE* report);
+void ReportCommit(tagREPORTFILE* report, const char* end);
+// Writes out what is buffered, closes and renames over the final name. On any write, flush or
+// close error logs "[%s] E Could not write CSV file [%s]! - <reason>." to log, removes the
+// temporary file, leaves an earlier file of that name intact, and returns 0.
+int PublishReportFile(tagREPORTFILE* report, FILE* log);
