@@ -87,6 +87,14 @@ extern int iVersion, iNumberofNames, iNumberofColumns, iHeaderSize, iNameListSiz
 // Device table of the data file in hand: iNumberofNames records, or null.
 extern tagDEVICEDATA20SEC* lpDeviceData20Sec;
 
+// Allocates a zero-filled table of count records (at least one, so that an empty table still
+// exists) into lpDeviceData20Sec. Returns it, or null when the size cannot be represented or
+// the memory cannot be had. The table is mapped on large pages where the system offers them:
+// a day of 2,000 devices is 330 MB, and faulting it in 4 KiB at a time costs a tenth of a second.
+tagDEVICEDATA20SEC* AllocateDeviceTable(size_t count);
+// Releases the table and sets lpDeviceData20Sec to null.
+void ReleaseDeviceTable();
+
 // Cabinet list in hand.
 extern char szMetadataDate[11];
 extern int iCabinetMetaData;
@@ -128,7 +136,7 @@ struct tagREPORTFILE {
     char* lpBuffer;           // REPORT_BUFFER_SIZE bytes, page aligned
     size_t uiUsed;
 };
-enum { REPORT_BUFFER_SIZE = 4 << 20, REPORT_ROW_RESERVE = 1024 };
+enum { REPORT_BUFFER_SIZE = 1 << 20, REPORT_ROW_RESERVE = 1024 };
 
 // Creates the temporary file for the report named path. Returns 1, or 0 with errno set.
 int OpenReportFile(tagREPORTFILE* report, const char* path);

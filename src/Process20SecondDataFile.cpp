@@ -95,8 +95,7 @@ int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const ch
         }
     }
 
-    free(lpDeviceData20Sec);
-    lpDeviceData20Sec = nullptr;
+    ReleaseDeviceTable();
     free(buffer);
 
     double seconds = ProcessSeconds();
@@ -196,13 +195,8 @@ static uint32_t Little32(const unsigned char* p) {
 }
 
 int ReadNameTable(const char* nameTable, int size, FILE* log) {
-    free(lpDeviceData20Sec);
-    lpDeviceData20Sec = nullptr;
     size_t count = iNumberofNames > 0 ? (size_t)iNumberofNames : 0;
-    // An empty table still exists; calloc checks count * record size for overflow.
-    lpDeviceData20Sec =
-        (tagDEVICEDATA20SEC*)calloc(count > 0 ? count : 1, sizeof(tagDEVICEDATA20SEC));
-    if (!lpDeviceData20Sec) {
+    if (!AllocateDeviceTable(count)) {
         fprintf(log, "[%s] E Allocation [%zd] bytes of space for [%d] data names structure "
                 "FAILED!!!\n", szTime, (ssize_t)(count * sizeof(tagDEVICEDATA20SEC)),
                 iNumberofNames);
@@ -490,7 +484,22 @@ static char* PutText(char* p, const tagNUMBERTEXT& number) {
     memcpy(p, number.text, sizeof number.text);
     return p + number.length;
 }
-static char* PutUnsigned(char* p, unsigned value) { return std::to_chars(p, p + 12, value).ptr; }
+// Decimal digits of a count; most counts in a report are below 100.
+static char* PutUnsigned(char* p, unsigned value) {
+    static const char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    if (value < 10) {
+        *p = (char)('0' + value);
+        return p + 1;
+    }
+    if (value < 100) {
+        memcpy(p, pairs + 2 * value, 2);
+        return p + 2;
+    }
+    return std::to_chars(p, p + 12, value).ptr;
+}
 static char* PutInt(char* p, int value) { return std::to_chars(p, p + 12, value).ptr; }
 
 // The row-time texts of one report, one per column of its period range.
@@ -608,23 +617,23 @@ static void WriteRows(tagREPORTFILE* report, const std::vector<int>& devices, in
                       Emit emit) {
     size_t count = devices.size();
     if (first >= end) return;
-    auto writeRow = [&](int device, const Cell& cell, int c) {
+    std::vector<uint8_t> nameLength(count);
+    for (size_t i = 0; i < count; i++)
+        nameLength[i] = (uint8_t)strlen(lpDeviceData20Sec[devices[i]].szName);
+    auto writeRow = [&](size_t i, const Cell& cell, int c) {
         char* p = ReportCursor(report);
-        const tagDEVICEDATA20SEC& d = lpDeviceData20Sec[device];
-        size_t nameLength = strlen(d.szName);
-        memcpy(p, d.szName, sizeof d.szName);
-        p += nameLength;
-        p = emit(p, cell, times.text[c], times.length[c]);
+        memcpy(p, lpDeviceData20Sec[devices[i]].szName, sizeof(tagDEVICEDATA20SEC::szName));
+        p = emit(p + nameLength[i], cell, times.text[c], times.length[c]);
         ReportCommit(report, p);
     };
     if (rowsFirst) {
         prepare(first, end);
         Cell cells[BLOCK];
-        for (int device : devices) {
+        for (size_t i = 0; i < count; i++) {
             for (int block = first; block < end; block += BLOCK) {
                 int n = std::min((int)BLOCK, end - block);
-                gather(lpDeviceData20Sec[device], block, n, cells, 1);
-                for (int k = 0; k < n; k++) writeRow(device, cells[k], block + k);
+                gather(lpDeviceData20Sec[devices[i]], block, n, cells, 1);
+                for (int k = 0; k < n; k++) writeRow(i, cells[k], block + k);
             }
         }
         return;
@@ -636,7 +645,7 @@ static void WriteRows(tagREPORTFILE* report, const std::vector<int>& devices, in
         for (size_t i = 0; i < count; i++)
             gather(lpDeviceData20Sec[devices[i]], block, n, &cells[i], count);
         for (int k = 0; k < n; k++)
-            for (size_t i = 0; i < count; i++) writeRow(devices[i], cells[k * count + i], block + k);
+            for (size_t i = 0; i < count; i++) writeRow(i, cells[k * count + i], block + k);
     }
 }
 

@@ -24,8 +24,7 @@ void ResetGlobals() {
     memset(szLogFolder, 0, sizeof szLogFolder);
     memset(szCmdLine, 0, sizeof szCmdLine);
     ReadDataHeader("", 0, nullptr);
-    free(lpDeviceData20Sec);
-    lpDeviceData20Sec = nullptr;
+    ReleaseDeviceTable();
     memset(szMetadataDate, 0, sizeof szMetadataDate);
     iCabinetMetaData = 0;
     strcpy(szTime, "12:34:56");
@@ -140,8 +139,7 @@ std::string MemoryLog::Text() {
 }
 
 tagDEVICEDATA20SEC* MakeTable(int n, int columns) {
-    free(lpDeviceData20Sec);
-    lpDeviceData20Sec = (tagDEVICEDATA20SEC*)calloc(n > 0 ? n : 1, sizeof(tagDEVICEDATA20SEC));
+    AllocateDeviceTable(n > 0 ? (size_t)n : 0);
     iNumberofNames = n;
     iNumberofColumns = columns;
     return lpDeviceData20Sec;
