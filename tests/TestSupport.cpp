@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "Process20SecondDataFile.h"
@@ -45,6 +46,16 @@ std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string Masked(std::string text) {
+    for (auto [pattern, mark] : {std::pair{R"(\[\d\d:\d\d:\d\d\])", "[T]"},
+                                 {R"(20\d\d\.\d\d\.\d\d\.)", "20YY.MM.DD."},
+                                 {R"(CSVLog\d\d-\d\d-\d\d)", "CSVLogYY-MM-DD"},
+                                 {R"(\[\+ \d+\.\d\])", "[+ S]"},
+                                 {R"(in \[\d+\.\d\] seconds)", "in [S] seconds"}})
+        text = std::regex_replace(text, std::regex(pattern), mark);
+    return text;
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {

@@ -24,6 +24,9 @@ struct TempDir {
 };
 
 std::string ReadFile(const std::string& path);
+// Time stamps, dates and processor seconds replaced by fixed marks ([T], 20YY.MM.DD.,
+// CSVLogYY-MM-DD, [+ S], in [S] seconds), so that logs and consoles compare byte for byte.
+std::string Masked(std::string text);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
 // Names in a folder, sorted, without "." and "..".
