@@ -1,4 +1,6 @@
 // Entry point of the converter; the run itself lives in the library.
 #include "main.h"
 
-int main(int argc, char* argv[]) { return RunConverter(argc, argv); }
+int main(int argc, char* argv[]) {
+    return RunConverter(argc, argv);
+}

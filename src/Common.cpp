@@ -87,7 +87,9 @@ void RefreshTime() {
     strftime(szTime, sizeof szTime, "%H:%M:%S", &local);
 }
 
-double ProcessSeconds() { return (double)clock() / 1000000.0; }
+double ProcessSeconds() {
+    return (double)clock() / 1000000.0;
+}
 
 int fsize(FILE* file) {
     off_t position = ftello(file);
@@ -220,7 +222,8 @@ void ReportPrintf(tagREPORTFILE* report, const char* format, ...) {
     va_start(args, format);
     int length = vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    if (length > 0) ReportWrite(report, text, (size_t)length < sizeof text ? length : sizeof text - 1);
+    if (length > 0)
+        ReportWrite(report, text, (size_t)length < sizeof text ? length : sizeof text - 1);
 }
 
 int PublishReportFile(tagREPORTFILE* report, FILE* log) {

@@ -130,10 +130,10 @@ void SetLineBuffered(FILE* log);
 // fails or is killed never leaves a partial file under the report's name.
 struct tagREPORTFILE {
     int iFd;
-    int iError;               // first errno of a failed write, 0 while all is well
-    char szPath[PATH_SIZE];   // final name
+    int iError;              // first errno of a failed write, 0 while all is well
+    char szPath[PATH_SIZE];  // final name
     char szTempPath[FOLDER_SIZE + 64];
-    char* lpBuffer;           // REPORT_BUFFER_SIZE bytes, page aligned
+    char* lpBuffer;  // REPORT_BUFFER_SIZE bytes, page aligned
     size_t uiUsed;
 };
 enum { REPORT_BUFFER_SIZE = 1 << 20, REPORT_ROW_RESERVE = 1024 };

@@ -12,8 +12,12 @@
 #include "Common.h"
 #include "Unpack20SecNG.h"
 
+static bool ReportDateIsSafe();
+
 // Number of periods every step runs over: the header's column count, never past one day.
-static int DayColumns() { return std::clamp(iNumberofColumns, 0, (int)PERIODS_PER_DAY); }
+static int DayColumns() {
+    return std::clamp(iNumberofColumns, 0, (int)PERIODS_PER_DAY);
+}
 
 int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const char* name,
                     FILE* log) {
@@ -23,8 +27,8 @@ int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const ch
 
     char path[PATH_SIZE];
     if (!BuildPath(path, "%s%s", sourceFolder, name)) {
-        fprintf(log, "[%s] E Path of data file [%s] would be longer than %d characters!\n",
-                szTime, name, PATH_SIZE - 1);
+        fprintf(log, "[%s] E Path of data file [%s] would be longer than %d characters!\n", szTime,
+                name, PATH_SIZE - 1);
         return 0;
     }
     int notRegular = 0;
@@ -67,8 +71,10 @@ int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const ch
 
     ReadDataHeader(buffer, size, log);
     if (iNumberofColumns > PERIODS_PER_DAY) {
-        fprintf(log, "[%s] W Data file [%s] claims [%d] columns; only the [%d] periods of one "
-                "day are processed.\n", szTime, name, iNumberofColumns, (int)PERIODS_PER_DAY);
+        fprintf(log,
+                "[%s] W Data file [%s] claims [%d] columns; only the [%d] periods of one "
+                "day are processed.\n",
+                szTime, name, iNumberofColumns, (int)PERIODS_PER_DAY);
         iNumberofColumns = PERIODS_PER_DAY;
     }
     // The name table may claim to start past the end; ReadNameTable then reads no entry.
@@ -79,14 +85,12 @@ int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const ch
         IntegrateTrapData(name, log);
         AggregateStationTrapData(name, log);
         CalculateSpeedLength(name, log);
-        // Report names take characters 0-1, 3-4 and 6-9 of the start date; a '/' among them
-        // would put the report into another folder.
-        bool dateIsSafe = true;
-        for (int i : {0, 1, 3, 4, 6, 7, 8, 9})
-            if (szDataStartTime[i] == '/') dateIsSafe = false;
-        if (!dateIsSafe && (bWRITEELEMENTS || bWRITELANES || bWRITETRAPS || bLISTALLELEMENTS)) {
-            fprintf(log, "[%s] E Start date [%s] of data file [%s] holds a '/' where the report "
-                    "names take their date; no report written!\n", szTime, szDataStartTime, name);
+        if (!ReportDateIsSafe() &&
+            (bWRITEELEMENTS || bWRITELANES || bWRITETRAPS || bLISTALLELEMENTS)) {
+            fprintf(log,
+                    "[%s] E Start date [%s] of data file [%s] holds a '/' where the report "
+                    "names take their date; no report written!\n",
+                    szTime, szDataStartTime, name);
         } else {
             if (bWRITEELEMENTS) WriteDataAsCSVElementData(log, targetFolder);
             if (bWRITELANES) WriteDataAsCSVLaneData(log, targetFolder);
@@ -101,8 +105,8 @@ int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const ch
     double seconds = ProcessSeconds();
     RefreshTime();
     printf("Completed processing of data file [%s] in [%.1f] seconds.\n", name, seconds);
-    fprintf(log, "[%s] - Completed processing of data file [%s] in [%.1f] seconds.\n", szTime,
-            name, seconds);
+    fprintf(log, "[%s] - Completed processing of data file [%s] in [%.1f] seconds.\n", szTime, name,
+            seconds);
     return 1;
 }
 
@@ -162,25 +166,37 @@ int ReadDataHeader(const char* buffer, int size, FILE* log) {
         next = stop;
         lines++;
         const char* text = line.c_str();
-        if (strstr(text, "KORVA TMS Twenty Second")) bTwentySecData = 1;
-        else if (strstr(text, "NG.2 Format")) bFormatNG2 = 1;
-        else if (strstr(text, "DB Mode = FIXED")) bDBModeFixed = 1;
+        if (strstr(text, "KORVA TMS Twenty Second"))
+            bTwentySecData = 1;
+        else if (strstr(text, "NG.2 Format"))
+            bFormatNG2 = 1;
+        else if (strstr(text, "DB Mode = FIXED"))
+            bDBModeFixed = 1;
         else if (strstr(text, "The remainder")) {
             bEndofHeader = 1;
             break;
-        }
-        else if (strstr(text, "DB Creation")) ReturnStringAfterEqual(text, szDBCreationTime, 32);
-        else if (strstr(text, "File Write")) ReturnStringAfterEqual(text, szFileWriteTime, 32);
-        else if (strstr(text, "Data Start")) ReturnStringAfterEqual(text, szDataStartTime, 32);
-        else if (strstr(text, "Data End")) ReturnStringAfterEqual(text, szDataEndTime, 32);
-        else if (strstr(text, "Version")) ReturnIntegerAfterEqual(text, &iVersion);
-        else if (strstr(text, "Number of Names")) ReturnIntegerAfterEqual(text, &iNumberofNames);
+        } else if (strstr(text, "DB Creation"))
+            ReturnStringAfterEqual(text, szDBCreationTime, 32);
+        else if (strstr(text, "File Write"))
+            ReturnStringAfterEqual(text, szFileWriteTime, 32);
+        else if (strstr(text, "Data Start"))
+            ReturnStringAfterEqual(text, szDataStartTime, 32);
+        else if (strstr(text, "Data End"))
+            ReturnStringAfterEqual(text, szDataEndTime, 32);
+        else if (strstr(text, "Version"))
+            ReturnIntegerAfterEqual(text, &iVersion);
+        else if (strstr(text, "Number of Names"))
+            ReturnIntegerAfterEqual(text, &iNumberofNames);
         else if (strstr(text, "Number of Columns"))
             ReturnIntegerAfterEqual(text, &iNumberofColumns);
-        else if (strstr(text, "Header Size")) ReturnIntegerAfterEqual(text, &iHeaderSize);
-        else if (strstr(text, "Name List Size")) ReturnIntegerAfterEqual(text, &iNameListSize);
-        else if (strstr(text, "Data Size")) ReturnIntegerAfterEqual(text, &iDataSize);
-        else if (strstr(text, "File Size")) ReturnIntegerAfterEqual(text, &iFileSize);
+        else if (strstr(text, "Header Size"))
+            ReturnIntegerAfterEqual(text, &iHeaderSize);
+        else if (strstr(text, "Name List Size"))
+            ReturnIntegerAfterEqual(text, &iNameListSize);
+        else if (strstr(text, "Data Size"))
+            ReturnIntegerAfterEqual(text, &iDataSize);
+        else if (strstr(text, "File Size"))
+            ReturnIntegerAfterEqual(text, &iFileSize);
     }
     return 1;
 }
@@ -189,7 +205,9 @@ int ReadDataHeader(const char* buffer, int size, FILE* log) {
 
 enum { NAME_ENTRY_SIZE = 27 };
 
-static uint16_t Little16(const unsigned char* p) { return (uint16_t)(p[0] | p[1] << 8); }
+static uint16_t Little16(const unsigned char* p) {
+    return (uint16_t)(p[0] | p[1] << 8);
+}
 static uint32_t Little32(const unsigned char* p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
@@ -197,17 +215,20 @@ static uint32_t Little32(const unsigned char* p) {
 int ReadNameTable(const char* nameTable, int size, FILE* log) {
     size_t count = iNumberofNames > 0 ? (size_t)iNumberofNames : 0;
     if (!AllocateDeviceTable(count)) {
-        fprintf(log, "[%s] E Allocation [%zd] bytes of space for [%d] data names structure "
-                "FAILED!!!\n", szTime, (ssize_t)(count * sizeof(tagDEVICEDATA20SEC)),
-                iNumberofNames);
+        fprintf(log,
+                "[%s] E Allocation [%zd] bytes of space for [%d] data names structure "
+                "FAILED!!!\n",
+                szTime, (ssize_t)(count * sizeof(tagDEVICEDATA20SEC)), iNumberofNames);
         return 0;
     }
     const unsigned char* table = (const unsigned char*)nameTable;
     for (size_t j = 0; j < count; j++) {
         int64_t entryEnd = (int64_t)NAME_ENTRY_SIZE * (int64_t)(j + 1);
         if (entryEnd > iNameListSize || (int64_t)iHeaderSize + entryEnd > size) {
-            fprintf(log, "[%s] W While parsing the name table, we ran out of name data before "
-                    "we finished the list!\n", szTime);
+            fprintf(log,
+                    "[%s] W While parsing the name table, we ran out of name data before "
+                    "we finished the list!\n",
+                    szTime);
             return 0;
         }
         const unsigned char* entry = table + NAME_ENTRY_SIZE * j;
@@ -228,17 +249,27 @@ void UnpackNamedDevice(const char* buffer, int size, FILE* log) {
         tagDEVICEDATA20SEC* d = &lpDeviceData20Sec[i];
         int64_t entrySize;
         switch (d->usType) {
-            case DEVICE_LOOP: case DEVICE_STATION: entrySize = 3; break;
-            case DEVICE_SPEED_TRAP: entrySize = 6; break;
-            case DEVICE_METERED_LANE: entrySize = 2; break;
-            default: continue;
+            case DEVICE_LOOP:
+            case DEVICE_STATION:
+                entrySize = 3;
+                break;
+            case DEVICE_SPEED_TRAP:
+                entrySize = 6;
+                break;
+            case DEVICE_METERED_LANE:
+                entrySize = 2;
+                break;
+            default:
+                continue;
         }
         // Only whole entries inside the file are read; later periods keep their zeros.
         int64_t room = (int64_t)size - (int64_t)d->uiDataOffset;
         int whole = room > 0 ? (int)std::min<int64_t>(room / entrySize, columns) : 0;
         if (whole < columns)
-            fprintf(log, "[%s] W Data block of device [%s] ends past the end of the file; only "
-                    "[%d] of [%d] periods unpacked!\n", szTime, d->szName, whole, columns);
+            fprintf(log,
+                    "[%s] W Data block of device [%s] ends past the end of the file; only "
+                    "[%d] of [%d] periods unpacked!\n",
+                    szTime, d->szName, whole, columns);
         const unsigned char* entry = file + (whole > 0 ? d->uiDataOffset : 0);
         for (int c = 0; c < whole; c++, entry += entrySize) {
             switch (d->usType) {
@@ -254,8 +285,8 @@ void UnpackNamedDevice(const char* buffer, int size, FILE* log) {
                     break;
                 case DEVICE_SPEED_TRAP:
                     unpack_rtdb_spd_trap(entry, &d->usSpdTenths[c], &d->usLenTenths[c],
-                                         &d->usBin1[c], &d->usBin2[c], &d->usBin3[c],
-                                         &d->usBin4[c], &d->usSpdFlag[c], &d->usSpdFlag2[c]);
+                                         &d->usBin1[c], &d->usBin2[c], &d->usBin3[c], &d->usBin4[c],
+                                         &d->usSpdFlag[c], &d->usSpdFlag2[c]);
                     d->ucSpdNPds[c] = (uint8_t)(entry[1] >> 7);
                     break;
                 case DEVICE_METERED_LANE:
@@ -313,8 +344,10 @@ int IntegrateTrapData(const char* name, FILE* log) {
             if (laneFilled && speedFilled) break;
         }
     }
-    fprintf(log, "[%s] - Processed [%d] Traps into [%d] _x Lanes and Sx Lanes [%d] in file "
-            "[%s]...\n", szTime, traps, lanes, speedLanes, name);
+    fprintf(log,
+            "[%s] - Processed [%d] Traps into [%d] _x Lanes and Sx Lanes [%d] in file "
+            "[%s]...\n",
+            szTime, traps, lanes, speedLanes, name);
     return 1;
 }
 
@@ -411,44 +444,70 @@ void CalculateSpeedLength(const char* name, FILE* log) {
             // Products are whole numbers, the quotient is taken in double and truncated after
             // adding 0.5: the estimate a 65 mph vehicle of that length would give.
             if (volume != 0)
-                d->usEstLength[c] = (uint16_t)(int64_t)((double)(lanes * 715 * scan) /
-                                                            (double)(volume * 450) + 0.5);
+                d->usEstLength[c] =
+                    (uint16_t)(int64_t)((double)(lanes * 715 * scan) / (double)(volume * 450) +
+                                        0.5);
             if (lanes * scan != 0)
                 d->usCalcSpdTenths[c] =
                     (uint16_t)(int64_t)((double)(d->usEstLength[c] * volume * 450) /
-                                            (double)(11 * scan * lanes) + 0.5);
+                                            (double)(11 * scan * lanes) +
+                                        0.5);
         }
     }
 }
 
 // ---- Reports: shared mechanics --------------------------------------------------------------
 
-const tagNUMBERTEXT* NumberTexts(NumberTextKind kind) {
-    // Each table holds, for every 16-bit input, exactly what printf makes of it, so the reports
-    // are identical to the printf formats by construction (round-half-to-even ties included).
-    static tagNUMBERTEXT* tables[4];
+// Exact printf texts of one scaled field for every 16-bit input. Each entry is made with
+// snprintf the first time a report needs it, so the reports are identical to the printf formats
+// by construction (round-half-to-even ties included) and no run pays for values it never shows.
+struct tagNUMBERTABLE {
+    NumberTextKind kind;
+    tagNUMBERTEXT text[65536];  // length 0: not made yet
+};
+
+static tagNUMBERTABLE* NumberTable(NumberTextKind kind) {
+    static tagNUMBERTABLE* tables[4];
     if (!tables[kind]) {
-        tagNUMBERTEXT* table = new tagNUMBERTEXT[65536];
-        for (int x = 0; x < 65536; x++) {
-            char text[32];
-            int length = 0;
-            switch (kind) {
-                case TEXT_TWELFTHS_1: length = snprintf(text, sizeof text, "%2.1f", x / 12.0f); break;
-                case TEXT_TWELFTHS_2: length = snprintf(text, sizeof text, "%2.2f", x / 12.0f); break;
-                case TEXT_TENTHS_1: length = snprintf(text, sizeof text, "%2.1f", x / 10.0f); break;
-                case TEXT_WHOLE_1: length = snprintf(text, sizeof text, "%2.1f", (double)x); break;
-            }
-            memcpy(table[x].text, text, sizeof table[x].text);
-            table[x].length = (uint8_t)length;
-        }
-        tables[kind] = table;
+        tables[kind] = new tagNUMBERTABLE{};
+        tables[kind]->kind = kind;
     }
     return tables[kind];
 }
 
+static void MakeNumberText(tagNUMBERTABLE* table, unsigned x) {
+    char text[32];
+    int length = 0;
+    switch (table->kind) {
+        case TEXT_TWELFTHS_1:
+            length = snprintf(text, sizeof text, "%2.1f", x / 12.0f);
+            break;
+        case TEXT_TWELFTHS_2:
+            length = snprintf(text, sizeof text, "%2.2f", x / 12.0f);
+            break;
+        case TEXT_TENTHS_1:
+            length = snprintf(text, sizeof text, "%2.1f", x / 10.0f);
+            break;
+        case TEXT_WHOLE_1:
+            length = snprintf(text, sizeof text, "%2.1f", (double)x);
+            break;
+    }
+    memcpy(table->text[x].text, text, sizeof table->text[x].text);  // at most "65535.0"
+    table->text[x].length = (uint8_t)length;
+}
+
+const tagNUMBERTEXT* NumberTexts(NumberTextKind kind) {
+    tagNUMBERTABLE* table = NumberTable(kind);
+    for (unsigned x = 0; x < 65536; x++)
+        if (table->text[x].length == 0) MakeNumberText(table, x);
+    return table->text;
+}
+
 int PeriodColumn(const char* period) {
-    auto pair = [period](int at) {
-        char text[3] = {period[at], period[at] ? period[at + 1] : '\0', '\0'};
+    size_t length = strnlen(period, 8);
+    auto pair = [period, length](size_t at) {
+        char text[3] = {at < length ? period[at] : '\0', at + 1 < length ? period[at + 1] : '\0',
+                        '\0'};
         return (int)strtol(text, nullptr, 10);
     };
     int seconds = pair(6);
@@ -480,10 +539,19 @@ void ClassifyColours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16_t vol
     *color2 = speed >= 501 ? 3 : speed >= 401 ? 2 : speed >= 301 ? 1 : 100;
 }
 
-static char* PutText(char* p, const tagNUMBERTEXT& number) {
-    memcpy(p, number.text, sizeof number.text);
-    return p + number.length;
+// Row fields. Every writer has REPORT_ROW_RESERVE bytes of room for a row, far more than the
+// longest row (about 200 bytes), so texts are copied in fixed-size pieces.
+static char* Comma(char* p) {
+    *p = ',';
+    return p + 1;
 }
+
+static char* PutScaled(char* p, tagNUMBERTABLE* table, unsigned x) {
+    if (table->text[x].length == 0) MakeNumberText(table, x);
+    memcpy(p, table->text[x].text, sizeof table->text[x].text);
+    return p + table->text[x].length;
+}
+
 // Decimal digits of a count; most counts in a report are below 100.
 static char* PutUnsigned(char* p, unsigned value) {
     static const char pairs[] =
@@ -500,9 +568,8 @@ static char* PutUnsigned(char* p, unsigned value) {
     }
     return std::to_chars(p, p + 12, value).ptr;
 }
-static char* PutInt(char* p, int value) { return std::to_chars(p, p + 12, value).ptr; }
 
-// The row-time texts of one report, one per column of its period range.
+// The collection-time texts of one report, one per column of its period range.
 struct tagTIMETEXTS {
     char text[PERIODS_PER_DAY][32];
     uint8_t length[PERIODS_PER_DAY];
@@ -512,23 +579,36 @@ struct tagTIMETEXTS {
 // blank for the element report.
 static void MakeTimeTexts(tagTIMETEXTS* times, int first, int end, bool trailingBlank) {
     for (int c = first; c < end; c++) {
-        int length = snprintf(times->text[c], sizeof times->text[c],
-                              trailingBlank ? "%10.10s %2.2u:%2.2u:%2.2u " : "%10.10s %2.2u:%2.2u:%2.2u",
-                              szDataStartTime, (unsigned)(c / 180), (unsigned)(c % 180 / 3),
-                              (unsigned)(c % 3 * 20));
+        int length = snprintf(
+            times->text[c], sizeof times->text[c],
+            trailingBlank ? "%10.10s %2.2u:%2.2u:%2.2u " : "%10.10s %2.2u:%2.2u:%2.2u",
+            szDataStartTime, (unsigned)(c / 180), (unsigned)(c % 180 / 3), (unsigned)(c % 3 * 20));
         times->length[c] = (uint8_t)length;
     }
+}
+
+static char* PutTime(char* p, const tagTIMETEXTS& times, int c) {
+    memcpy(p, times.text[c], sizeof times.text[c]);
+    return p + times.length[c];
+}
+
+// Report names take characters 0-1, 3-4 and 6-9 of the start date; a '/' among them would put
+// the report into another folder.
+static bool ReportDateIsSafe() {
+    for (int i : {0, 1, 3, 4, 6, 7, 8, 9})
+        if (szDataStartTime[i] == '/') return false;
+    return true;
 }
 
 // Builds the report path from a name format and the start date. Returns 1, or 0 after
 // logging why no report can be named.
 static int BuildReportPath(char* path, const char* format, const char* folder, FILE* log) {
-    for (int i : {0, 1, 3, 4, 6, 7, 8, 9}) {
-        if (szDataStartTime[i] == '/') {
-            fprintf(log, "[%s] E Start date [%s] holds a '/' where the report name takes its "
-                    "date; no report written!\n", szTime, szDataStartTime);
-            return 0;
-        }
+    if (!ReportDateIsSafe()) {
+        fprintf(log,
+                "[%s] E Start date [%s] holds a '/' where the report name takes its date; "
+                "no report written!\n",
+                szTime, szDataStartTime);
+        return 0;
     }
     if (!BuildPath(path, format, folder, szDataStartTime, szDataStartTime + 3,
                    szDataStartTime + 6)) {
@@ -566,10 +646,12 @@ static void ChoosePeriods(FILE* log, const char* path, bool console, int* first,
             path);
     if (console) printf("Printing period [%s] column [%d] for [%s]\n", szPeriod, column, path);
     if (column < 0 || column >= PERIODS_PER_DAY) {
-        fprintf(log, "[%s] E Period [%s] column [%d] lies outside the day; the report holds "
-                "its header only!\n", szTime, szPeriod, column);
-        if (console) printf("     E Period [%s] column [%d] lies outside the day!\n", szPeriod,
-                            column);
+        fprintf(log,
+                "[%s] E Period [%s] column [%d] lies outside the day; the report holds "
+                "its header only!\n",
+                szTime, szPeriod, column);
+        if (console)
+            printf("     E Period [%s] column [%d] lies outside the day!\n", szPeriod, column);
         *first = *end = 0;
         return;
     }
@@ -593,16 +675,13 @@ static int ChooseDevice(FILE* log) {
     return -1;
 }
 
-// The records a report lists: the chosen one (when its type is listed) or all listed ones.
-template <typename Listed>
-static std::vector<int> ListedDevices(int chosen, Listed listed) {
+// The records a report visits: the chosen one or all, those for which keep(record, chosen)
+// holds.
+template <typename Keep>
+static std::vector<int> SelectDevices(int chosen, Keep keep) {
     std::vector<int> devices;
-    if (chosen >= 0) {
-        if (listed(lpDeviceData20Sec[chosen], true)) devices.push_back(chosen);
-    } else {
-        for (int i = 0; i < iNumberofNames; i++)
-            if (listed(lpDeviceData20Sec[i], false)) devices.push_back(i);
-    }
+    for (int i = chosen >= 0 ? chosen : 0; i < (chosen >= 0 ? chosen + 1 : iNumberofNames); i++)
+        if (keep(lpDeviceData20Sec[i], chosen >= 0)) devices.push_back(i);
     return devices;
 }
 
@@ -613,18 +692,23 @@ static std::vector<int> ListedDevices(int chosen, Listed listed) {
 enum { BLOCK = 32 };
 template <typename Cell, typename Prepare, typename Gather, typename Emit>
 static void WriteRows(tagREPORTFILE* report, const std::vector<int>& devices, int first, int end,
-                      bool rowsFirst, const tagTIMETEXTS& times, Prepare prepare, Gather gather,
-                      Emit emit) {
+                      bool rowsFirst, Prepare prepare, Gather gather, Emit emit) {
     size_t count = devices.size();
     if (first >= end) return;
-    std::vector<uint8_t> nameLength(count);
-    for (size_t i = 0; i < count; i++)
-        nameLength[i] = (uint8_t)strlen(lpDeviceData20Sec[devices[i]].szName);
+    // The names, side by side: a row's name is then never a cache miss in a far record.
+    struct Name {
+        char text[sizeof(tagDEVICEDATA20SEC::szName)];
+        size_t length;
+    };
+    std::vector<Name> names(count);
+    for (size_t i = 0; i < count; i++) {
+        memcpy(names[i].text, lpDeviceData20Sec[devices[i]].szName, sizeof names[i].text);
+        names[i].length = strlen(names[i].text);
+    }
     auto writeRow = [&](size_t i, const Cell& cell, int c) {
         char* p = ReportCursor(report);
-        memcpy(p, lpDeviceData20Sec[devices[i]].szName, sizeof(tagDEVICEDATA20SEC::szName));
-        p = emit(p + nameLength[i], cell, times.text[c], times.length[c]);
-        ReportCommit(report, p);
+        memcpy(p, names[i].text, sizeof names[i].text);
+        ReportCommit(report, emit(p + names[i].length, cell, c));
     };
     if (rowsFirst) {
         prepare(first, end);
@@ -649,11 +733,6 @@ static void WriteRows(tagREPORTFILE* report, const std::vector<int>& devices, in
     }
 }
 
-static char* PutTime(char* p, const char* time, int length) {
-    memcpy(p, time, 32);
-    return p + length;
-}
-
 // ---- Element report -------------------------------------------------------------------------
 
 struct tagELEMENTCELL {
@@ -662,9 +741,14 @@ struct tagELEMENTCELL {
     uint8_t nPds, spdNPds, color0, color1, color2;
 };
 
+static void Classify(tagDEVICEDATA20SEC& d, int c) {
+    ClassifyColours(d.usNumLanes[c], d.usScanCnt[c], d.usSpdTenths[c], d.usVolume[c],
+                    &d.ucColor0[c], &d.ucColor1[c], &d.ucColor2[c]);
+}
+
 int WriteDataAsCSVElementData(FILE* log, const char* folder) {
-    const char* format = bDEVICE ? "%sKORVA20Sec_Element_D_%.2s%.2s%.4s.csv"
-                         : bPERIOD ? "%sKORVA20Sec_Element_P_%.2s%.2s%.4s.csv"
+    const char* format = bDEVICE              ? "%sKORVA20Sec_Element_D_%.2s%.2s%.4s.csv"
+                         : bPERIOD            ? "%sKORVA20Sec_Element_P_%.2s%.2s%.4s.csv"
                          : bINCLUDESPEEDLANES ? "%sKORVA20Sec_Element_S_%.2s%.2s%.4s.csv"
                                               : "%sKORVA20Sec_Element_%.2s%.2s%.4s.csv";
     tagREPORTFILE report;
@@ -679,91 +763,63 @@ int WriteDataAsCSVElementData(FILE* log, const char* folder) {
     ReportWrite(&report, header, sizeof header - 1);
     if (chosen == -1) return PublishReportFile(&report, log);
 
-    // Every visited record is classified, whatever its type; loops and stations get rows,
-    // speed lanes only with -S unless chosen.
-    std::vector<int> classified = ListedDevices(chosen, [](const tagDEVICEDATA20SEC&, bool) {
-        return true;
-    });
-    std::vector<int> devices = ListedDevices(chosen, [](const tagDEVICEDATA20SEC& d, bool chosen) {
+    // Loops and stations get rows (speed lanes only with -S, unless chosen); every visited
+    // record is classified, whatever its type: listed ones while their cells are gathered, the
+    // others before.
+    auto listed = [](const tagDEVICEDATA20SEC& d, bool chosen) {
         if (d.usType == DEVICE_STATION) return true;
         return d.usType == DEVICE_LOOP && (chosen || d.szName[16] != 'S' || bINCLUDESPEEDLANES);
-    });
+    };
+    std::vector<int> devices = SelectDevices(chosen, listed);
+    std::vector<int> others = SelectDevices(
+        chosen, [&](const tagDEVICEDATA20SEC& d, bool chosen) { return !listed(d, chosen); });
     static tagTIMETEXTS times;
     MakeTimeTexts(&times, first, end, true);
-    const tagNUMBERTEXT* twelfths = NumberTexts(TEXT_TWELFTHS_1);
-    const tagNUMBERTEXT* tenths = NumberTexts(TEXT_TENTHS_1);
-    const tagNUMBERTEXT* whole = NumberTexts(TEXT_WHOLE_1);
-
-    // The colours of a block are stored before its cells are gathered, so the rows show them.
-    auto classify = [&classified](int from, int to) {
-        for (int i : classified) {
-            tagDEVICEDATA20SEC& d = lpDeviceData20Sec[i];
-            for (int c = from; c < to; c++)
-                ClassifyColours(d.usNumLanes[c], d.usScanCnt[c], d.usSpdTenths[c], d.usVolume[c],
-                                &d.ucColor0[c], &d.ucColor1[c], &d.ucColor2[c]);
+    tagNUMBERTABLE* twelfths = NumberTable(TEXT_TWELFTHS_1);
+    tagNUMBERTABLE* tenths = NumberTable(TEXT_TENTHS_1);
+    tagNUMBERTABLE* whole = NumberTable(TEXT_WHOLE_1);
+    auto classifyOthers = [&others](int from, int to) {
+        for (int i : others)
+            for (int c = from; c < to; c++) Classify(lpDeviceData20Sec[i], c);
+    };
+    auto gather = [](tagDEVICEDATA20SEC& d, int from, int n, tagELEMENTCELL* cell, size_t stride) {
+        for (int c = from; c < from + n; c++, cell += stride) {
+            Classify(d, c);
+            *cell = {d.usNumLanes[c],  d.usVolume[c],        d.usScanCnt[c], d.usFlag[c],
+                     d.usSpdTenths[c], d.usLenTenths[c],     d.usBin1[c],    d.usBin2[c],
+                     d.usBin3[c],      d.usBin4[c],          d.usSpdFlag[c], d.usSpdFlag2[c],
+                     d.usEstLength[c], d.usCalcSpdTenths[c], d.ucNPds[c],    d.ucSpdNPds[c],
+                     d.ucColor0[c],    d.ucColor1[c],        d.ucColor2[c]};
         }
     };
-        auto gather = [](const tagDEVICEDATA20SEC& d, int from, int n, tagELEMENTCELL* cell,
-                         size_t stride) {
-            for (int k = 0; k < n; k++, cell += stride) {
-                int c = from + k;
-                *cell = {d.usNumLanes[c], d.usVolume[c], d.usScanCnt[c], d.usFlag[c],
-                         d.usSpdTenths[c], d.usLenTenths[c], d.usBin1[c], d.usBin2[c],
-                         d.usBin3[c], d.usBin4[c], d.usSpdFlag[c], d.usSpdFlag2[c],
-                         d.usEstLength[c], d.usCalcSpdTenths[c], d.ucNPds[c], d.ucSpdNPds[c],
-                         d.ucColor0[c], d.ucColor1[c], d.ucColor2[c]};
-            }
-        };
-        auto emit = [&](char* p, const tagELEMENTCELL& e, const char* time, int timeLength) {
-            *p++ = ',';
-            p = PutUnsigned(p, e.lanes);
-            *p++ = ',';
-            p = PutUnsigned(p, e.volume);
-            *p++ = ',';
-            p = PutText(p, twelfths[e.scan]);
-            *p++ = ',';
-            p = PutUnsigned(p, e.scan);
-            *p++ = ',';
-            p = PutUnsigned(p, e.flag);
-            *p++ = ',';
-            p = PutUnsigned(p, e.nPds);
-            *p++ = ',';
-            p = PutUnsigned(p, e.color0);
-            *p++ = ',';
-            p = PutUnsigned(p, e.color1);
-            *p++ = ',';
-            p = PutUnsigned(p, e.color2);
-            *p++ = ',';
-            p = PutText(p, tenths[e.speed]);
-            *p++ = ',';
-            p = PutText(p, tenths[e.length]);
-            *p++ = ',';
-            p = PutUnsigned(p, e.bin1);
-            *p++ = ',';
-            p = PutUnsigned(p, e.bin2);
-            *p++ = ',';
-            p = PutUnsigned(p, e.bin3);
-            *p++ = ',';
-            p = PutUnsigned(p, e.bin4);
-            *p++ = ',';
-            p = PutUnsigned(p, e.spdFlag);
-            *p++ = ',';
-            p = PutUnsigned(p, e.spdFlag2);
-            *p++ = ',';
-            p = PutUnsigned(p, e.spdNPds);
-            *p++ = ',';
-            p = PutUnsigned(p, e.estLength);
-            *p++ = ',';
-            p = PutText(p, whole[e.calcSpeed]);
-            *p++ = ',';
-            // A signed 32-bit product, as the report has always carried it.
-            p = PutInt(p, (int)(uint32_t)((uint32_t)e.lanes * e.scan));
-            *p++ = ',';
-            p = PutTime(p, time, timeLength);
-            *p++ = '\n';
-            return p;
-        };
-        WriteRows<tagELEMENTCELL>(&report, devices, first, end, false, times, classify, gather, emit);
+    auto emit = [&](char* p, const tagELEMENTCELL& e, int c) {
+        p = PutUnsigned(Comma(p), e.lanes);
+        p = PutUnsigned(Comma(p), e.volume);
+        p = PutScaled(Comma(p), twelfths, e.scan);
+        p = PutUnsigned(Comma(p), e.scan);
+        p = PutUnsigned(Comma(p), e.flag);
+        p = PutUnsigned(Comma(p), e.nPds);
+        p = PutUnsigned(Comma(p), e.color0);
+        p = PutUnsigned(Comma(p), e.color1);
+        p = PutUnsigned(Comma(p), e.color2);
+        p = PutScaled(Comma(p), tenths, e.speed);
+        p = PutScaled(Comma(p), tenths, e.length);
+        p = PutUnsigned(Comma(p), e.bin1);
+        p = PutUnsigned(Comma(p), e.bin2);
+        p = PutUnsigned(Comma(p), e.bin3);
+        p = PutUnsigned(Comma(p), e.bin4);
+        p = PutUnsigned(Comma(p), e.spdFlag);
+        p = PutUnsigned(Comma(p), e.spdFlag2);
+        p = PutUnsigned(Comma(p), e.spdNPds);
+        p = PutUnsigned(Comma(p), e.estLength);
+        p = PutScaled(Comma(p), whole, e.calcSpeed);
+        // The scan-count sum is the signed 32-bit product the report has always carried.
+        p = std::to_chars(Comma(p), p + 13, (int32_t)((uint32_t)e.lanes * e.scan)).ptr;
+        p = PutTime(Comma(p), times, c);
+        *p = '\n';
+        return p + 1;
+    };
+    WriteRows<tagELEMENTCELL>(&report, devices, first, end, false, classifyOthers, gather, emit);
     return PublishReportFile(&report, log);
 }
 
@@ -774,11 +830,11 @@ struct tagLANECELL {
 };
 
 int WriteDataAsCSVLaneData(FILE* log, const char* folder) {
-    const char* format = bPERIOD ? "%sKORVA20Sec_Lane_P_%.2s%.2s%.4s.csv"
-                         : bDEVICE ? "%sKORVA20Sec_Lane_D_%.2s%.2s%.4s.csv"
+    const char* format = bPERIOD              ? "%sKORVA20Sec_Lane_P_%.2s%.2s%.4s.csv"
+                         : bDEVICE            ? "%sKORVA20Sec_Lane_D_%.2s%.2s%.4s.csv"
                          : bINCLUDESPEEDLANES ? "%sKORVA20Sec_Lane_S_%.2s%.2s%.4s.csv"
-                         : bWRITEROWSFIRST ? "%sKORVA20Sec_Lane_R_%.2s%.2s%.4s.csv"
-                                           : "%sKORVA20Sec_Lane_%.2s%.2s%.4s.csv";
+                         : bWRITEROWSFIRST    ? "%sKORVA20Sec_Lane_R_%.2s%.2s%.4s.csv"
+                                              : "%sKORVA20Sec_Lane_%.2s%.2s%.4s.csv";
     tagREPORTFILE report;
     if (!StartReport(&report, format, folder, kWriting, log)) return 0;
     int first, end;
@@ -788,44 +844,35 @@ int WriteDataAsCSVLaneData(FILE* log, const char* folder) {
                  "name,collectiontime,lanes,volume,occupancy (%%),status,incident,speed,length\n");
     if (chosen == -1) return PublishReportFile(&report, log);
 
-    std::vector<int> devices = ListedDevices(chosen, [](const tagDEVICEDATA20SEC& d, bool) {
+    // Loops and stations, speed lanes only with -S; the same rule for a chosen device.
+    std::vector<int> devices = SelectDevices(chosen, [](const tagDEVICEDATA20SEC& d, bool) {
         if (d.usType == DEVICE_STATION) return true;
         return d.usType == DEVICE_LOOP && (d.szName[16] != 'S' || bINCLUDESPEEDLANES);
     });
     static tagTIMETEXTS times;
     MakeTimeTexts(&times, first, end, false);
-    const tagNUMBERTEXT* twelfths = NumberTexts(TEXT_TWELFTHS_2);
-    const tagNUMBERTEXT* tenths = NumberTexts(TEXT_TENTHS_1);
+    tagNUMBERTABLE* twelfths = NumberTable(TEXT_TWELFTHS_2);
+    tagNUMBERTABLE* tenths = NumberTable(TEXT_TENTHS_1);
     auto gather = [](const tagDEVICEDATA20SEC& d, int from, int n, tagLANECELL* cell,
                      size_t stride) {
-        for (int k = 0; k < n; k++, cell += stride) {
-            int c = from + k;
-            *cell = {d.usNumLanes[c], d.usVolume[c], d.usScanCnt[c], d.usFlag[c],
+        for (int c = from; c < from + n; c++, cell += stride)
+            *cell = {d.usNumLanes[c], d.usVolume[c],    d.usScanCnt[c],  d.usFlag[c],
                      d.usIncident[c], d.usSpdTenths[c], d.usLenTenths[c]};
-        }
     };
-    auto emit = [&](char* p, const tagLANECELL& e, const char* time, int timeLength) {
-        *p++ = ',';
-        p = PutTime(p, time, timeLength);
-        *p++ = ',';
-        p = PutUnsigned(p, e.lanes);
-        *p++ = ',';
-        p = PutUnsigned(p, e.volume);
-        *p++ = ',';
-        p = PutText(p, twelfths[e.scan]);
-        *p++ = ',';
-        p = PutUnsigned(p, e.flag);
-        *p++ = ',';
-        p = PutUnsigned(p, e.incident);
-        *p++ = ',';
-        p = PutText(p, tenths[e.speed]);
-        *p++ = ',';
-        p = PutText(p, tenths[e.length]);
-        *p++ = '\n';
-        return p;
+    auto emit = [&](char* p, const tagLANECELL& e, int c) {
+        p = PutTime(Comma(p), times, c);
+        p = PutUnsigned(Comma(p), e.lanes);
+        p = PutUnsigned(Comma(p), e.volume);
+        p = PutScaled(Comma(p), twelfths, e.scan);
+        p = PutUnsigned(Comma(p), e.flag);
+        p = PutUnsigned(Comma(p), e.incident);
+        p = PutScaled(Comma(p), tenths, e.speed);
+        p = PutScaled(Comma(p), tenths, e.length);
+        *p = '\n';
+        return p + 1;
     };
-    WriteRows<tagLANECELL>(&report, devices, first, end, bWRITEROWSFIRST, times,
-                           [](int, int) {}, gather, emit);
+    WriteRows<tagLANECELL>(
+        &report, devices, first, end, bWRITEROWSFIRST, [](int, int) {}, gather, emit);
     return PublishReportFile(&report, log);
 }
 
@@ -836,8 +883,8 @@ struct tagTRAPCELL {
 };
 
 int WriteDataAsCSVTrapData(FILE* log, const char* folder) {
-    const char* format = bDEVICE ? "%sKORVA20Sec_Trap_D_%.2s%.2s%.4s.csv"
-                         : bPERIOD ? "%sKORVA20Sec_Trap_P_%.2s%.2s%.4s.csv"
+    const char* format = bDEVICE           ? "%sKORVA20Sec_Trap_D_%.2s%.2s%.4s.csv"
+                         : bPERIOD         ? "%sKORVA20Sec_Trap_P_%.2s%.2s%.4s.csv"
                          : bWRITEROWSFIRST ? "%sKORVA20Sec_Trap_R_%.2s%.2s%.4s.csv"
                                            : "%sKORVA20Sec_Trap_%.2s%.2s%.4s.csv";
     tagREPORTFILE report;
@@ -851,51 +898,39 @@ int WriteDataAsCSVTrapData(FILE* log, const char* folder) {
     int chosen = ChooseDevice(log);
     if (chosen == -1) return PublishReportFile(&report, log);
 
-    std::vector<int> devices = ListedDevices(chosen, [](const tagDEVICEDATA20SEC& d, bool) {
-        return d.usType == DEVICE_SPEED_TRAP;
-    });
+    std::vector<int> devices = SelectDevices(
+        chosen, [](const tagDEVICEDATA20SEC& d, bool) { return d.usType == DEVICE_SPEED_TRAP; });
     static tagTIMETEXTS times;
     MakeTimeTexts(&times, first, end, false);
-    const tagNUMBERTEXT* tenths = NumberTexts(TEXT_TENTHS_1);
+    tagNUMBERTABLE* tenths = NumberTable(TEXT_TENTHS_1);
     auto gather = [](const tagDEVICEDATA20SEC& d, int from, int n, tagTRAPCELL* cell,
                      size_t stride) {
-        for (int k = 0; k < n; k++, cell += stride) {
-            int c = from + k;
-            *cell = {d.usSpdTenths[c], d.usLenTenths[c], d.usBin1[c], d.usBin2[c],
+        for (int c = from; c < from + n; c++, cell += stride)
+            *cell = {d.usSpdTenths[c], d.usLenTenths[c], d.usBin1[c],    d.usBin2[c],
                      d.usBin3[c],      d.usBin4[c],      d.usSpdFlag[c], d.usSpdFlag2[c]};
-        }
     };
-    auto emit = [&](char* p, const tagTRAPCELL& e, const char* time, int timeLength) {
-        *p++ = ',';
-        p = PutTime(p, time, timeLength);
-        *p++ = ',';
-        p = PutText(p, tenths[e.speed]);
-        *p++ = ',';
-        p = PutText(p, tenths[e.length]);
-        *p++ = ',';
-        p = PutUnsigned(p, e.bin1);
-        *p++ = ',';
-        p = PutUnsigned(p, e.bin2);
-        *p++ = ',';
-        p = PutUnsigned(p, e.bin3);
-        *p++ = ',';
-        p = PutUnsigned(p, e.bin4);
-        *p++ = ',';
-        p = PutUnsigned(p, e.flag);
-        *p++ = ',';
-        p = PutUnsigned(p, e.flag2);
-        *p++ = '\n';
-        return p;
+    auto emit = [&](char* p, const tagTRAPCELL& e, int c) {
+        p = PutTime(Comma(p), times, c);
+        p = PutScaled(Comma(p), tenths, e.speed);
+        p = PutScaled(Comma(p), tenths, e.length);
+        p = PutUnsigned(Comma(p), e.bin1);
+        p = PutUnsigned(Comma(p), e.bin2);
+        p = PutUnsigned(Comma(p), e.bin3);
+        p = PutUnsigned(Comma(p), e.bin4);
+        p = PutUnsigned(Comma(p), e.flag);
+        p = PutUnsigned(Comma(p), e.flag2);
+        *p = '\n';
+        return p + 1;
     };
-    WriteRows<tagTRAPCELL>(&report, devices, first, end, bWRITEROWSFIRST, times,
-                           [](int, int) {}, gather, emit);
+    WriteRows<tagTRAPCELL>(
+        &report, devices, first, end, bWRITEROWSFIRST, [](int, int) {}, gather, emit);
     return PublishReportFile(&report, log);
 }
 
 // ---- Contents report ------------------------------------------------------------------------
 
 int WriteDataAsCSVElement(FILE* log, const char* folder) {
-    const char* format = bINCLUDEMETERS ? "%sKORVA20Sec_Content_C_%.2s%.2s%.4s.csv"
+    const char* format = bINCLUDEMETERS       ? "%sKORVA20Sec_Content_C_%.2s%.2s%.4s.csv"
                          : bINCLUDESPEEDLANES ? "%sKORVA20Sec_Content_S_%.2s%.2s%.4s.csv"
                                               : "%sKORVA20Sec_Content_%.2s%.2s%.4s.csv";
     tagREPORTFILE report;
@@ -927,8 +962,13 @@ int WriteDataAsCSVElement(FILE* log, const char* folder) {
             case DEVICE_LOOP:
                 show = letter == 'S' ? bINCLUDESPEEDLANES : letter == 'R' ? bINCLUDEMETERS : true;
                 break;
-            case DEVICE_STATION: case DEVICE_SPEED_TRAP: show = true; break;
-            case DEVICE_METERED_LANE: show = letter == 'R' ? bINCLUDEMETERS : true; break;
+            case DEVICE_STATION:
+            case DEVICE_SPEED_TRAP:
+                show = true;
+                break;
+            case DEVICE_METERED_LANE:
+                show = letter == 'R' ? bINCLUDEMETERS : true;
+                break;
         }
         if (!show) continue;
         ReportPrintf(&report, "%s,%u\n", d.szName, (unsigned)d.usNumLanes[0]);

@@ -15,7 +15,9 @@ static bool IsCabinetLine(const char* line) {
 }
 
 // The characters of a line, without its line feed.
-static size_t LineLength(const char* line) { return strcspn(line, "\n"); }
+static size_t LineLength(const char* line) {
+    return strcspn(line, "\n");
+}
 
 // Copies columns [from, from + width) of the line into a field of width + 1 bytes; a field
 // that the line ends in or before gets only the characters the line has.
@@ -95,8 +97,8 @@ int ProcessMetadataFile(const char* sourceFolder, const char* targetFolder, cons
     FILE* list = OpenInputFile(path, &notRegular);
     if (!list) {
         if (notRegular)
-            fprintf(log, "[%s] E Metadata file [%s] is not a regular file; passed over!\n",
-                    szTime, name);
+            fprintf(log, "[%s] E Metadata file [%s] is not a regular file; passed over!\n", szTime,
+                    name);
         else
             fprintf(log, "[%s] E Could not open meta data file [%s]! - Error = [%p].\n", szTime,
                     name, (void*)list);
@@ -141,8 +143,10 @@ int ProcessMetadataFile(const char* sourceFolder, const char* targetFolder, cons
     fprintf(log, "[%s] - Loaded [%d] cabinets from metadata file [%s].\n", szTime, count, name);
 
     if (!BuildPath(path, "%sRMDC_%10s.CSV", targetFolder, szMetadataDate)) {
-        fprintf(log, "[%s] E Path of the CSV for metadata file [%s] would be longer than %d "
-                "characters!\n", szTime, name, PATH_SIZE - 1);
+        fprintf(log,
+                "[%s] E Path of the CSV for metadata file [%s] would be longer than %d "
+                "characters!\n",
+                szTime, name, PATH_SIZE - 1);
         free(records);
         fclose(list);
         return 0;
@@ -153,8 +157,8 @@ int ProcessMetadataFile(const char* sourceFolder, const char* targetFolder, cons
 
     double seconds = ProcessSeconds();
     printf("Completed processing of List File [%s] in [%.1f] seconds.\n", name, seconds);
-    fprintf(log, "[%s] - Completed processing of List File [%s] in [%.1f] seconds.\n", szTime,
-            name, seconds);
+    fprintf(log, "[%s] - Completed processing of List File [%s] in [%.1f] seconds.\n", szTime, name,
+            seconds);
     return 1;
 }
 

@@ -7,24 +7,24 @@
 // One cabinet of a list: text fields as sliced from their columns (some cleaned), and the
 // five counts converted from their texts.
 struct tagCABINETMETADATA {
-    char szDeviceName[11];  // columns 0-9, unchanged
-    char szAlias[8];        // 11-17, cleaned
-    char szAddress[5];      // 27-30, cleaned
-    char szRoadway[12];     // 32-42, cleaned
-    char szSide[2];         // 44, unchanged
-    char szMilepost[7];     // 46-51, cleaned
-    char szLocation[17];    // 54-69, cleaned
+    char szDeviceName[11];     // columns 0-9, unchanged
+    char szAlias[8];           // 11-17, cleaned
+    char szAddress[5];         // 27-30, cleaned
+    char szRoadway[12];        // 32-42, cleaned
+    char szSide[2];            // 44, unchanged
+    char szMilepost[7];        // 46-51, cleaned
+    char szLocation[17];       // 54-69, cleaned
     char szCabinetVersion[4];  // 71-73
     int32_t iCabinetVersion;
-    char szLoops[4];           // 75-77
+    char szLoops[4];  // 75-77
     int32_t iLoops;
-    char szStations[3];        // 79-80
+    char szStations[3];  // 79-80
     int32_t iStations;
-    char szSpeedtraps[3];      // 82-83
+    char szSpeedtraps[3];  // 82-83
     int32_t iSpeedtraps;
-    char szMeteredlanes[3];    // 85-86
+    char szMeteredlanes[3];  // 85-86
     int32_t iMeteredlanes;
-    char szStatus[10];         // 88-96, cleaned
+    char szStatus[10];  // 88-96, cleaned
 };
 
 // Reads the list `name` of sourceFolder (count, date and fill passes) and writes its cabinet

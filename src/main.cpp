@@ -33,10 +33,25 @@ static const char szCommand[13][128] = {
     "\tOption -P[\"timeperiod\"] Output a single time period (-P\"00:00:00\" (:20, :40))\n",
     "\tOption -D[\"device\"] Output a single device dataset (-D\"005es17329:_MN___1\")\n",
 };
-enum { HELP_A, HELP_C, HELP_L, HELP_S, HELP_T, HELP_E, HELP_R, HELP_M, HELP_I, HELP_O, HELP_F,
-       HELP_P, HELP_D };
+enum {
+    HELP_A,
+    HELP_C,
+    HELP_L,
+    HELP_S,
+    HELP_T,
+    HELP_E,
+    HELP_R,
+    HELP_M,
+    HELP_I,
+    HELP_O,
+    HELP_F,
+    HELP_P,
+    HELP_D
+};
 
-static void PrintHelpLine(int line) { fputs(szCommand[line], stdout); }
+static void PrintHelpLine(int line) {
+    fputs(szCommand[line], stdout);
+}
 
 static void PrintHelpTable() {
     for (const char* line : szCommand) fputs(line, stdout);
@@ -76,8 +91,8 @@ static int AcceptFolder(const char* argument, char letter, char* folder, int hel
 
 // Fills an empty folder with the current folder and makes it end in '/'.
 static void CompleteFolder(char* folder, const char* failure) {
-    if (folder[0] == '\0' && (getcwd(folder, FOLDER_SIZE) == nullptr ||
-                              strlen(folder) > FOLDER_SIZE - 2)) {
+    if (folder[0] == '\0' &&
+        (getcwd(folder, FOLDER_SIZE) == nullptr || strlen(folder) > FOLDER_SIZE - 2)) {
         folder[0] = '\0';
         puts(failure);
     }
@@ -101,18 +116,35 @@ int ProcessCommandLine(int argc, char* argv[]) {
         size_t length = strlen(argument);
         switch (code) {
             case '?':
-                puts("Command separators - / upper or lower case are equivalent for any valid "
-                     "command. (-X, /X, -x, or /x )");
+                puts(
+                    "Command separators - / upper or lower case are equivalent for any valid "
+                    "command. (-X, /X, -x, or /x )");
                 PrintHelpTable();
                 return 1;
-            case 'A': AcceptFlag(&bLISTALLELEMENTS, HELP_A, 'A'); break;
-            case 'C': AcceptFlag(&bINCLUDEMETERS, HELP_C, 'C'); break;
-            case 'L': AcceptFlag(&bWRITELANES, HELP_L, 'L'); break;
-            case 'S': AcceptFlag(&bINCLUDESPEEDLANES, HELP_S, 'S'); break;
-            case 'T': AcceptFlag(&bWRITETRAPS, HELP_T, 'T'); break;
-            case 'E': AcceptFlag(&bWRITEELEMENTS, HELP_E, 'E'); break;
-            case 'R': AcceptFlag(&bWRITEROWSFIRST, HELP_R, 'R'); break;
-            case 'M': AcceptFlag(&bCONVERTMETA, HELP_M, 'M'); break;
+            case 'A':
+                AcceptFlag(&bLISTALLELEMENTS, HELP_A, 'A');
+                break;
+            case 'C':
+                AcceptFlag(&bINCLUDEMETERS, HELP_C, 'C');
+                break;
+            case 'L':
+                AcceptFlag(&bWRITELANES, HELP_L, 'L');
+                break;
+            case 'S':
+                AcceptFlag(&bINCLUDESPEEDLANES, HELP_S, 'S');
+                break;
+            case 'T':
+                AcceptFlag(&bWRITETRAPS, HELP_T, 'T');
+                break;
+            case 'E':
+                AcceptFlag(&bWRITEELEMENTS, HELP_E, 'E');
+                break;
+            case 'R':
+                AcceptFlag(&bWRITEROWSFIRST, HELP_R, 'R');
+                break;
+            case 'M':
+                AcceptFlag(&bCONVERTMETA, HELP_M, 'M');
+                break;
             case 'I':
                 if (!AcceptFolder(argument, 'I', szSourceFolder, HELP_I)) return 0;
                 break;
@@ -189,8 +221,7 @@ FILE* OpenLogfile(const char* folder) {
     }
     SetLineBuffered(log);
     printf("       Opened log file [%s] - Pointer = [%p]!\n", path, (void*)log);
-    fprintf(log, "\n\n[%s] - File Opened 20%2.2s.%2.2s.%2.2s.\n", szTime, date, date + 3,
-            date + 6);
+    fprintf(log, "\n\n[%s] - File Opened 20%2.2s.%2.2s.%2.2s.\n", szTime, date, date + 3, date + 6);
     return log;
 }
 
@@ -254,7 +285,8 @@ int RunConverter(int argc, char* argv[]) {
     float seconds = (float)ProcessSeconds();
     printf("Finished converting %d .DAT Files and %d .LST Files in [%.1f] seconds.\n", dataFiles,
            listFiles, seconds);
-    fprintf(log, "[%s] - Finished converting %d .DAT Files and %d .LST Files in [%.1f] seconds.\n\n",
+    fprintf(log,
+            "[%s] - Finished converting %d .DAT Files and %d .LST Files in [%.1f] seconds.\n\n",
             szTime, dataFiles, listFiles, seconds);
     closedir(folder);
     fprintf(log, "[+ %.1f] - File Closed.\n\n", seconds);
