@@ -1,0 +1,83 @@
+// BenchSupport: what both benchmark programs share: the cached sample days, temporary folders,
+// the converter as a measured child process, and the closing summary of medians and targets.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace korvabench {
+
+// Path of the data file of one full sample day of `devices` devices (4320 periods, seed 1). The
+// day is generated once with korva-sample into the cache folder and reused while the generator
+// binary stays the same. Its folder holds that day and its cabinet list only, so it serves as an
+// input folder of the converter. Ends the program when the generator fails.
+std::string SampleDay(int devices);
+
+// The folder part of a path, ending in '/'.
+std::string FolderOf(const std::string& path);
+
+// Whole file into memory; ends the program when it cannot be read.
+std::vector<char> LoadFile(const std::string& path);
+// Size of a file in bytes, -1 when it does not exist.
+long long FileBytes(const std::string& path);
+// Number of line feeds in a file.
+long long CountLines(const std::string& path);
+// Paths of the entries of folder whose names end in suffix.
+std::vector<std::string> FilesEndingIn(const std::string& folder, const std::string& suffix);
+
+// A fresh folder /tmp/korva-bench-XXXXXX/ (ending in '/'), removed with its contents by
+// RemoveTree.
+std::string MakeTempDir();
+void RemoveTree(const std::string& folder);
+
+// A program run to completion as a child, its output sent to /dev/null.
+struct tagCHILDRUN {
+    int iStatus;              // exit status, or -1 when it did not exit normally
+    double dSeconds;          // wall time from fork to reaping
+    long long llMaxRssBytes;  // peak resident memory of the child alone
+};
+tagCHILDRUN RunChild(const std::vector<std::string>& args);
+// Resident memory of this process now, in bytes.
+long long ResidentBytes();
+
+// The converter's command line for one input folder, one output folder and one report option;
+// the run log goes into the output folder.
+std::vector<std::string> ConverterArgs(const char* option, const std::string& input,
+                                       const std::string& output);
+
+// The pipeline before the reports, over a file already in memory: header, device table,
+// unpacking, trap integration, station aggregation, speed and length.
+void PrepareTable(const std::vector<char>& file, FILE* log);
+
+// Console output of the runs (repetitions are folded into their aggregates) that also keeps
+// every repetition for the closing summary. Benchmarks are named as registered.
+class Results : public benchmark::ConsoleReporter {
+public:
+    explicit Results(OutputOptions options) : benchmark::ConsoleReporter(options) {}
+    void ReportRuns(const std::vector<Run>& runs) override;
+
+    // Wall seconds per iteration of each repetition, empty when the benchmark did not run.
+    std::vector<double> Seconds(const std::string& name) const;
+    // Values of a counter over the repetitions.
+    std::vector<double> Counter(const std::string& name, const std::string& counter) const;
+    // Why the benchmark did not run ("not run" when it was filtered out).
+    std::string Error(const std::string& name) const;
+
+private:
+    std::map<std::string, std::vector<Run>> runs_;
+    std::map<std::string, std::string> errors_;
+};
+
+double Median(std::vector<double> values);  // NaN for none
+// "1.23 s [1.20-1.31]" of a list of seconds, or "-" for none.
+std::string Describe(const std::vector<double>& seconds);
+
+// Parses the benchmark flags (random interleaving of the repetitions is on unless the command
+// line says otherwise, when interleave is set), runs the benchmarks and prints the summary.
+int RunBenchmarkMain(int argc, char** argv, bool interleave, void (*summary)(const Results&));
+
+}  // namespace korvabench
