@@ -1,0 +1,67 @@
+# shellcheck shell=bash disable=SC2034  # SCRIPT and the helpers serve the sourcing tests
+# Shared by the archive tests: the binaries, a scratch folder removed at exit, sample archives
+# and PASS/FAIL lines. A test script sources it with its own arguments:
+#   <test>.sh [KORVA2CSV [KORVA_SAMPLE]]   (default: $KORVA2CSV, $KORVA_SAMPLE, build/release)
+# KEEP_WORK=1 keeps the scratch folder for a look after a failure.
+set -uo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+SCRIPT=$ROOT/scripts/convert-archive
+KORVA2CSV=${1:-${KORVA2CSV:-$ROOT/build/release/korva2csv}}
+KORVA_SAMPLE=${2:-${KORVA_SAMPLE:-$ROOT/build/release/tools/korva-sample}}
+export KORVA2CSV
+for binary in "$KORVA2CSV" "$KORVA_SAMPLE"; do
+    [ -x "$binary" ] || { echo "FAIL: $binary is not built"; exit 1; }
+done
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/korva-archive-test.XXXXXX")
+STARTED_PIDS=()  # processes a test started and must not leave behind
+cleanup() {
+    local pid
+    for pid in "${STARTED_PIDS[@]}"; do kill -KILL "$pid" 2>/dev/null; done
+    [ -n "${KEEP_WORK:-}" ] || rm -rf -- "$WORK"
+}
+trap cleanup EXIT
+
+FAILURES=0
+pass() { echo "PASS: $*"; }
+fail() { echo "FAIL: $*"; FAILURES=$((FAILURES + 1)); }
+# check DESCRIPTION COMMAND...: PASS when the command succeeds.
+check() {
+    local what=$1
+    shift
+    if "$@"; then pass "$what"; else fail "$what"; fi
+}
+finish() {
+    if [ "$FAILURES" -gt 0 ]; then
+        echo "$FAILURES check(s) failed"
+        exit 1
+    fi
+    echo "all checks passed"
+    exit 0
+}
+
+# Ends the test as skipped (CTest's SKIP_RETURN_CODE 77) without GNU parallel.
+need_parallel() {
+    parallel --version 2>/dev/null | grep -q '^GNU parallel' && return
+    echo "SKIP: GNU parallel is not installed (sudo apt-get install parallel)"
+    exit 77
+}
+
+# sample DIR DAYS [korva-sample options...]: a small archive of DAYS daily data files.
+sample() {
+    local dir=$1 days=$2
+    shift 2
+    "$KORVA_SAMPLE" -n 20 -p 12 -d "$days" "$@" "$dir" >/dev/null
+}
+
+# The report files of an archive run's output folder, one "<file>/<report>" a line.
+reports() { (cd "$1" && find . -mindepth 2 -maxdepth 2 -type f -name 'KORVA20Sec_*' | sort); }
+
+# Output folders of two runs hold the same report files with the same bytes (logs, job log and
+# staging links aside), and no hidden temporary report.
+same_reports() {
+    [ -n "$(reports "$1")" ] && [ "$(reports "$1")" = "$(reports "$2")" ] &&
+        diff -r -x logs -x 'convert-archive.*' "$1" "$2" >/dev/null &&
+        [ -z "$(find "$1" "$2" -name '.KORVA20Sec_*')" ]
+}

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2317  # the helpers run through check
+# scripts/convert-archive resumes a run that was stopped: after Ctrl-C, and after the run itself
+# was killed outright, the next run converts the unfinished files only, and the end result
+# equals that of an uninterrupted run.
+source "$(dirname "$0")/lib.sh" "$@"
+need_parallel
+
+# A converter that records the file of every run and hangs on the files named in SLOW_FILES,
+# noting its process group (its job's) so that the test can end it.
+export REAL_KORVA2CSV=$KORVA2CSV CALLS=$WORK/calls GROUPS_FILE=$WORK/groups
+cat >"$WORK/korva2csv" <<'WRAPPER'
+#!/usr/bin/env bash
+for argument; do case $argument in -I*) input=${argument#-I} ;; esac; done
+name=$(ls -- "$input")
+[ -n "$name" ] || exec "$REAL_KORVA2CSV" "$@"  # the script's check of the options
+echo "$name" >>"$CALLS"
+case " ${SLOW_FILES:-} " in
+    *" $name "*) cut -d ' ' -f 5 "/proc/$$/stat" >>"$GROUPS_FILE"; exec sleep 300 ;;
+esac
+exec "$REAL_KORVA2CSV" "$@"
+WRAPPER
+chmod +x "$WORK/korva2csv"
+
+JOBLOG=$WORK/out/convert-archive.joblog
+at_least() { [ -f "$1" ] && [ "$(wc -l <"$1")" -ge "$2" ]; }
+wait_until() {
+    local i
+    for ((i = 0; i < 300; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+end_hung_jobs() {
+    local group
+    [ -f "$GROUPS_FILE" ] || return 0
+    while read -r group; do kill -KILL -- "-$group" 2>/dev/null; done <"$GROUPS_FILE"
+    rm -f "$GROUPS_FILE"
+}
+called() { [ "$(sort "$CALLS" | tr '\n' ' ')" = "$1" ]; }
+day() { printf 'KORVA20S_202105%02d.DAT ' "$@"; }
+
+sample "$WORK/archive" 8
+
+# -- Ctrl-C while days 3 and 6 are converting: days 1, 2, 4, 5 finished, 7 and 8 never started.
+set -m  # the run gets a process group of its own, as in a terminal
+SLOW_FILES="$(day 3 6)" KORVA2CSV=$WORK/korva2csv "$SCRIPT" -j 2 "$WORK/archive" "$WORK/out" \
+    >"$WORK/first.out" 2>&1 &
+RUN=$!
+set +m
+STARTED_PIDS+=("$RUN")
+wait_until at_least "$JOBLOG" 5 && wait_until at_least "$GROUPS_FILE" 2
+check "first run: four days done, two hung" at_least "$GROUPS_FILE" 2
+kill -INT -- "-$RUN"
+wait "$RUN"
+STATUS=$?
+end_hung_jobs
+check "interrupted run ends with status 1" test $STATUS -eq 1
+check "interrupted run: summary counts the files not converted" \
+    grep -qF "8 files: 4 converted, 0 failed, 0 skipped (converted earlier), 4 not converted" \
+    "$WORK/first.out"
+
+# -- The run killed outright while day 7 is converting: days 3, 6 and 8 finish before.
+rm -f "$CALLS"
+set -m
+SLOW_FILES="$(day 7)" KORVA2CSV=$WORK/korva2csv "$SCRIPT" -j 2 "$WORK/archive" "$WORK/out" \
+    >"$WORK/second.out" 2>&1 &
+RUN=$!
+set +m
+STARTED_PIDS+=("$RUN")
+wait_until at_least "$JOBLOG" 8 && wait_until at_least "$GROUPS_FILE" 1
+check "second run: three days done, one hung" at_least "$GROUPS_FILE" 1
+{ kill -KILL -- "-$RUN" && wait "$RUN"; } 2>/dev/null  # without bash's "Killed" notice
+end_hung_jobs
+check "second run took the four unfinished days only" called "$(day 3 6 7 8)"
+
+# -- The third run converts the one day left and the result equals an uninterrupted run's.
+rm -f "$CALLS"
+KORVA2CSV=$WORK/korva2csv "$SCRIPT" -j 2 "$WORK/archive" "$WORK/out" >"$WORK/third.out" 2>&1
+check "third run ends with status 0" test $? -eq 0
+check "third run took the last unfinished day only" called "$(day 7)"
+check "third run: summary counts" \
+    grep -qF "8 files: 1 converted, 0 failed, 7 skipped" "$WORK/third.out"
+"$SCRIPT" -j 1 "$WORK/archive" "$WORK/clean" >/dev/null 2>&1
+check "resumed result equals an uninterrupted run's" same_reports "$WORK/out" "$WORK/clean"
+
+finish
