@@ -213,6 +213,24 @@ static uint32_t Little32(const unsigned char* p) {
 }
 
 int ReadNameTable(const char* nameTable, int size, FILE* log) {
+    // A record the name table has no entry for would be all zeros, yet a day of it costs as much
+    // memory as a real device: a header claiming millions of names in a small file must not
+    // make the converter take gigabytes. The table keeps the entries the file holds.
+    int64_t room = std::min<int64_t>(iNameListSize, (int64_t)size - iHeaderSize);
+    int64_t holdable = std::max<int64_t>(room, 0) / NAME_ENTRY_SIZE;
+    int complete = 1;
+    if (iNumberofNames > holdable) {
+        fprintf(log,
+                "[%s] W While parsing the name table, we ran out of name data before we "
+                "finished the list!\n",
+                szTime);
+        fprintf(log,
+                "[%s] E Header claims [%d] names, but the name table holds only [%d]; the "
+                "device table keeps [%d] records!\n",
+                szTime, iNumberofNames, (int)holdable, (int)holdable);
+        iNumberofNames = (int)holdable;
+        complete = 0;
+    }
     size_t count = iNumberofNames > 0 ? (size_t)iNumberofNames : 0;
     if (!AllocateDeviceTable(count)) {
         fprintf(log,
@@ -223,14 +241,6 @@ int ReadNameTable(const char* nameTable, int size, FILE* log) {
     }
     const unsigned char* table = (const unsigned char*)nameTable;
     for (size_t j = 0; j < count; j++) {
-        int64_t entryEnd = (int64_t)NAME_ENTRY_SIZE * (int64_t)(j + 1);
-        if (entryEnd > iNameListSize || (int64_t)iHeaderSize + entryEnd > size) {
-            fprintf(log,
-                    "[%s] W While parsing the name table, we ran out of name data before "
-                    "we finished the list!\n",
-                    szTime);
-            return 0;
-        }
         const unsigned char* entry = table + NAME_ENTRY_SIZE * j;
         tagDEVICEDATA20SEC* device = &lpDeviceData20Sec[j];
         memcpy(device->szName, entry, 19);
@@ -238,7 +248,7 @@ int ReadNameTable(const char* nameTable, int size, FILE* log) {
         device->usAux = Little16(entry + 21);
         device->uiDataOffset = Little32(entry + 23);
     }
-    return 1;
+    return complete;
 }
 
 void UnpackNamedDevice(const char* buffer, int size, FILE* log) {

@@ -1,10 +1,11 @@
 #include "TestSupport.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,15 +19,11 @@ namespace korvatest {
 void ResetGlobals() {
     bWRITEELEMENTS = bWRITELANES = bWRITETRAPS = bLISTALLELEMENTS = bCONVERTMETA = 0;
     bINCLUDESPEEDLANES = bINCLUDEMETERS = bWRITEROWSFIRST = bPERIOD = bDEVICE = 0;
-    memset(szPeriod, 0, sizeof szPeriod);
-    memset(szDevice, 0, sizeof szDevice);
-    memset(szSourceFolder, 0, sizeof szSourceFolder);
-    memset(szTargetFolder, 0, sizeof szTargetFolder);
-    memset(szLogFolder, 0, sizeof szLogFolder);
-    memset(szCmdLine, 0, sizeof szCmdLine);
+    for (char* text : {szPeriod, szDevice, szCmdLine, szMetadataDate, szSourceFolder,
+                       szTargetFolder, szLogFolder})
+        text[0] = '\0';
     ReadDataHeader("", 0, nullptr);
     ReleaseDeviceTable();
-    memset(szMetadataDate, 0, sizeof szMetadataDate);
     iCabinetMetaData = 0;
     strcpy(szTime, "12:34:56");
 }
@@ -37,15 +34,34 @@ TempDir::TempDir() {
 }
 TempDir::~TempDir() {
     std::error_code ignored;
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ignored);
     std::filesystem::remove_all(path, ignored);
 }
 
+std::string MemoryLog::Text() {
+    fflush(file);
+    std::string text((size_t)ftell(file), '\0');
+    rewind(file);
+    text.resize(fread(&text[0], 1, text.size(), file));
+    fseek(file, 0, SEEK_END);
+    return text;
+}
+
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> ListDir(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string Masked(std::string text) {
@@ -58,38 +74,22 @@ std::string Masked(std::string text) {
     return text;
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
+int Count(const std::string& text, const std::string& piece) {
+    int n = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) n++;
+    return n;
 }
 
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-std::vector<std::string> ListDir(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-static std::string Bytes(std::initializer_list<int> values) {
-    std::string bytes;
-    for (int v : values) bytes.push_back((char)(unsigned char)v);
-    return bytes;
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t from = 0, to; (to = text.find('\n', from)) != std::string::npos; from = to + 1)
+        lines.push_back(text.substr(from, to - from));
+    return lines;
 }
 
 std::string LoopEntry(int incident, int lanes, int scan, int flag, int volume) {
-    return Bytes({incident << 6 | lanes << 3 | (scan >> 8 & 7), scan & 0xff, flag << 5 | volume});
-}
-
-std::string StationEntry(int incident, int lanes, int scan, int flag, int volume) {
-    return Bytes({incident << 6 | lanes << 3 | (scan >> 8 & 7), scan & 0xff, flag << 7 | volume});
-}
-
-std::string TrapEntry(int spdFlag, int flag2, int speed, int length, int bin1, int bin2, int bin3,
-                      int bin4) {
-    return Bytes({spdFlag, (flag2 & 0xf0) | (length >> 8 & 3) << 2 | (speed >> 8 & 3), speed & 0xff,
-                  length & 0xff, bin4 << 5 | bin1, bin2 << 4 | bin3});
+    return {(char)(incident << 6 | lanes << 3 | (scan >> 8 & 7)), (char)(scan & 0xff),
+            (char)(flag << 5 | volume)};
 }
 
 std::string Block(int columns, const std::function<std::string(int)>& entry) {
@@ -100,106 +100,94 @@ std::string Block(int columns, const std::function<std::string(int)>& entry) {
 
 std::string BuildDataFile(const DataFileSpec& spec) {
     int count = (int)spec.devices.size();
-    int names = spec.names >= 0 ? spec.names : count;
-    int listSize = spec.nameListSize >= 0 ? spec.nameListSize : 27 * count;
-    const int headerSize = 1024;
     std::ostringstream header;
-    header << "KORVA TMS Twenty Second Data File\n"
-           << "NG.2 Format\n"
-           << "DB Mode = FIXED\n"
-           << "Data Start = " << spec.start << "\n"
-           << "Version = 2\n"
-           << "Number of Names = " << names << "\n"
-           << "Number of Columns = " << spec.columns << "\n"
-           << "Header Size = " << headerSize << "\n"
-           << "Name List Size = " << listSize << "\n"
+    header << "KORVA TMS Twenty Second Data File\nNG.2 Format\nDB Mode = FIXED\n"
+           << "Data Start = " << spec.start << "\nVersion = 2\n"
+           << "Number of Names = " << count << "\n"
+           << "Number of Columns = " << spec.columns << "\nHeader Size = 1024\n"
+           << "Name List Size = " << 27 * count << "\n"
            << "The remainder of this file is binary data\n";
-    std::string file = header.str();
-    file.resize(headerSize, '\0');
-    int64_t next = headerSize + 27 * (int64_t)count;
-    std::string table, data;
+    std::string file = header.str(), data;
+    file.resize(1024, '\0');
+    int64_t next = 1024 + 27 * (int64_t)count;
     for (const DeviceSpec& d : spec.devices) {
-        int64_t offset = d.offset >= 0 ? d.offset : next;
-        if (d.offset < 0) {
-            data += d.block;
-            next += (int64_t)d.block.size();
-        }
+        uint64_t offset = d.offset >= 0 ? d.offset : next;
+        if (d.offset < 0) data += d.block, next += (int64_t)d.block.size();
         std::string entry(27, '\0');
         memcpy(&entry[0], d.name.data(), std::min<size_t>(d.name.size(), 19));
         entry[19] = (char)(d.type & 0xff);
         entry[20] = (char)(d.type >> 8);
-        entry[21] = (char)(d.aux & 0xff);
-        entry[22] = (char)(d.aux >> 8);
-        for (int i = 0; i < 4; i++) entry[23 + i] = (char)((uint64_t)offset >> (8 * i) & 0xff);
-        table += entry;
+        for (int i = 0; i < 4; i++) entry[23 + i] = (char)(offset >> (8 * i) & 0xff);
+        file += entry;
     }
-    return file + table + data;
+    return file + data;
 }
 
-MemoryLog::MemoryLog() : file(tmpfile()) {}
-MemoryLog::~MemoryLog() { fclose(file); }
-std::string MemoryLog::Text() {
-    fflush(file);
-    long size = ftell(file);
-    std::string text((size_t)size, '\0');
-    rewind(file);
-    size_t got = fread(&text[0], 1, (size_t)size, file);
-    text.resize(got);
-    fseek(file, 0, SEEK_END);
-    return text;
-}
-
-tagDEVICEDATA20SEC* MakeTable(int n, int columns) {
-    AllocateDeviceTable(n > 0 ? (size_t)n : 0);
-    iNumberofNames = n;
+tagDEVICEDATA20SEC* MakeTable(int columns,
+                              const std::vector<std::pair<std::string, uint16_t>>& devices) {
+    tagDEVICEDATA20SEC* table = AllocateDeviceTable(devices.size());
+    iNumberofNames = (int)devices.size();
     iNumberofColumns = columns;
-    return lpDeviceData20Sec;
+    strcpy(szDataStartTime, "05/01/2021 00:00:00");
+    for (size_t i = 0; i < devices.size(); i++) {
+        strncpy(table[i].szName, devices[i].first.c_str(), 19);
+        table[i].usType = devices[i].second;
+    }
+    return table;
 }
 
-void Name(tagDEVICEDATA20SEC& device, const char* name, uint16_t type) {
-    memset(device.szName, 0, sizeof device.szName);
-    strncpy(device.szName, name, 19);
-    device.usType = type;
+// Runs body in a child process; returns its exit status, or 128 + the signal that ended it.
+static int InChild(const std::function<int()>& body) {
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-RunResult RunKorva(const std::vector<std::string>& args, const std::string& cwd) {
+RunResult RunKorva(const std::vector<std::string>& args, const std::string& cwd, long memoryLimit) {
     TempDir capture;
     std::string out = capture / "stdout", err = capture / "stderr";
-    pid_t child = fork();
-    if (child == 0) {
-        if (chdir(cwd.c_str()) != 0) _exit(127);
-        freopen(out.c_str(), "w", stdout);
-        freopen(err.c_str(), "w", stderr);
-        std::vector<char*> argv;
-        argv.push_back((char*)KORVA2CSV_BIN);
+    int status = InChild([&] {
+#if defined(__SANITIZE_ADDRESS__)
+        std::string options = "allocator_may_return_null=1:max_allocation_size_mb=" +
+                              std::to_string(memoryLimit >> 20);
+        if (memoryLimit) setenv("ASAN_OPTIONS", options.c_str(), 1);
+#else
+        struct rlimit limit = {(rlim_t)memoryLimit, (rlim_t)memoryLimit};
+        if (memoryLimit) setrlimit(RLIMIT_AS, &limit);
+#endif
+        if (chdir(cwd.c_str()) != 0 || !freopen(out.c_str(), "w", stdout) ||
+            !freopen(err.c_str(), "w", stderr))
+            return 127;
+        std::vector<char*> argv{(char*)KORVA2CSV_BIN};
         for (const std::string& a : args) argv.push_back((char*)a.c_str());
         argv.push_back(nullptr);
         execv(KORVA2CSV_BIN, argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadFile(out),
-            ReadFile(err)};
+        return 127;
+    });
+    return {status, ReadFile(out), ReadFile(err)};
 }
 
-static std::string Column(const std::string& text, size_t width) {
-    std::string field = text.substr(0, width);
-    field.resize(width, ' ');
-    return field;
+int WithFileSizeLimit(long limit, const std::function<int()>& body) {
+    return InChild([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit size = {(rlim_t)limit, (rlim_t)limit};
+        setrlimit(RLIMIT_FSIZE, &size);
+        int result = body();
+        fflush(nullptr);  // the logs the body wrote, MemoryLogs included
+        return result;
+    });
 }
 
-std::string CabinetLine(const std::string& name, const std::string& alias,
-                        const std::string& address, const std::string& roadway, char side,
-                        const std::string& milepost, const std::string& location,
-                        const std::string& version, const std::string& loops,
-                        const std::string& stations, const std::string& traps,
-                        const std::string& meters, const std::string& status) {
-    return Column(name, 10) + " " + Column(alias, 7) + " " + "1234567" + " " +
-           Column(address, 4) + " " + Column(roadway, 11) + " " + std::string(1, side) + " " +
-           Column(milepost, 6) + "  " + Column(location, 16) + " " + Column(version, 3) + " " +
-           Column(loops, 3) + " " + Column(stations, 2) + " " + Column(traps, 2) + " " +
-           Column(meters, 2) + " " + Column(status, 9);
+std::string CabinetLine(const std::vector<std::string>& fields) {
+    static const int column[13] = {0, 11, 27, 32, 44, 46, 54, 71, 75, 79, 82, 85, 88};
+    static const int width[13] = {10, 7, 4, 11, 1, 6, 16, 3, 3, 2, 2, 2, 9};
+    std::string line(97, ' ');
+    line.replace(19, 7, "1234567");  // the columns between alias and address are not read
+    for (size_t i = 0; i < fields.size() && i < 13; i++) fields[i].copy(&line[column[i]], width[i]);
+    return line;
 }
 
 }  // namespace korvatest

@@ -2,10 +2,13 @@
 // temporary folders, the converter as a real subprocess, and a clean slate of globals.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Common.h"
@@ -23,69 +26,75 @@ struct TempDir {
     std::string operator/(const std::string& name) const { return path + name; }
 };
 
+// A log stream in memory (a temporary file) and what was written to it so far.
+struct MemoryLog {
+    FILE* file = tmpfile();
+    ~MemoryLog() { fclose(file); }
+    std::string Text();
+};
+
+// The common fixture: globals cleared before and after, a log in memory, a scratch folder.
+class KorvaTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetGlobals(); }
+    void TearDown() override { ResetGlobals(); }
+    MemoryLog log;
+    TempDir dir;
+};
+
 std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+std::vector<std::string> ListDir(const std::string& folder);  // sorted, without . and ..
 // Time stamps, dates and processor seconds replaced by fixed marks ([T], 20YY.MM.DD.,
 // CSVLogYY-MM-DD, [+ S], in [S] seconds), so that logs and consoles compare byte for byte.
 std::string Masked(std::string text);
-void WriteFile(const std::string& path, const std::string& bytes);
-bool Exists(const std::string& path);
-// Names in a folder, sorted, without "." and "..".
-std::vector<std::string> ListDir(const std::string& folder);
+int Count(const std::string& text, const std::string& piece);
+inline bool Has(const std::string& text, const std::string& piece) {
+    return Count(text, piece);
+}
+std::vector<std::string> Lines(const std::string& text);  // without their line feeds
 
-// Packed entries, as the field systems write them.
+// A packed loop entry, as the field systems write it.
 std::string LoopEntry(int incident, int lanes, int scan, int flag, int volume);
-std::string StationEntry(int incident, int lanes, int scan, int flag, int volume);
-std::string TrapEntry(int spdFlag, int flag2, int speed, int length, int bin1, int bin2, int bin3,
-                      int bin4);  // flag2: the byte's high nibble as a value 0, 16, ... 240
+// Repeats entry(c) for c in [0, columns).
+std::string Block(int columns, const std::function<std::string(int)>& entry);
 
-// One device of a built data file. The block is the device's packed entries back to back;
-// when offset is negative the builder places it after the name table.
+// One device of a built data file: its packed entries back to back, placed after the name
+// table unless an offset is given.
 struct DeviceSpec {
     std::string name;
     uint16_t type = DEVICE_LOOP;
     std::string block;
     int64_t offset = -1;
-    uint16_t aux = 0;
 };
-// Repeats entry(c) for c in [0, columns).
-std::string Block(int columns, const std::function<std::string(int)>& entry);
-
 struct DataFileSpec {
     std::string start = "05/01/2021 00:00:00";  // the "Data Start" value
     int columns = 3;
     std::vector<DeviceSpec> devices;
-    int names = -1;          // "Number of Names"; -1: the number of devices
-    int nameListSize = -1;   // -1: 27 x devices
 };
-// The whole file: header, name table, blocks.
+// The whole file: a 1024-byte header, the name table, the blocks.
 std::string BuildDataFile(const DataFileSpec& spec);
 
-// A log stream in memory (a temporary file) and what was written to it so far.
-struct MemoryLog {
-    FILE* file;
-    MemoryLog();
-    ~MemoryLog();
-    std::string Text();
-};
+// A device table of the named devices, in this order, installed as lpDeviceData20Sec for a
+// file of `columns` periods that starts at 05/01/2021 00:00:00.
+tagDEVICEDATA20SEC* MakeTable(int columns,
+                              const std::vector<std::pair<std::string, uint16_t>>& devices);
 
-// A device table of n zeroed records, installed as lpDeviceData20Sec.
-tagDEVICEDATA20SEC* MakeTable(int n, int columns = PERIODS_PER_DAY);
-void Name(tagDEVICEDATA20SEC& device, const char* name, uint16_t type);
-
-// Runs the converter executable in folder cwd with args; collects status, stdout, stderr.
+// Runs the converter executable in folder cwd with args; collects status, stdout, stderr. With
+// a memoryLimit, allocations past it fail: by the address space, or the sanitizer's own limit.
 struct RunResult {
     int status;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
-RunResult RunKorva(const std::vector<std::string>& args, const std::string& cwd);
+RunResult RunKorva(const std::vector<std::string>& args, const std::string& cwd,
+                   long memoryLimit = 0);
 
-// A text of a fixed-column cabinet line from its fields (each padded or cut to its width).
-std::string CabinetLine(const std::string& name, const std::string& alias,
-                        const std::string& address, const std::string& roadway, char side,
-                        const std::string& milepost, const std::string& location,
-                        const std::string& version, const std::string& loops,
-                        const std::string& stations, const std::string& traps,
-                        const std::string& meters, const std::string& status);
+// Runs body in a child process whose files cannot grow past limit bytes (a write past it fails
+// with EFBIG); returns body's result.
+int WithFileSizeLimit(long limit, const std::function<int()>& body);
+
+// A fixed-column cabinet line from its 13 fields, name to status (each padded or cut to its
+// column's width; fields left out stay blank).
+std::string CabinetLine(const std::vector<std::string>& fields);
 
 }  // namespace korvatest

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-
 #include "Process20SecondDataFile.h"
 #include "TestSupport.h"
 
@@ -24,33 +23,50 @@ std::string Parse(const std::string& text) {
     return summary;
 }
 
-const std::string kNothing = "0000 [][][][] 0 0 0 0 0 0 0";
-
-std::string FullHeader(const char* eol) {
-    std::string text;
-    for (const char* line :
-         {"KORVA TMS Twenty Second Data File", "NG.2 Format", "DB Mode = FIXED",
-          "DB Creation = 04/30/2021 23:00:01", "File Write = 05/02/2021 00:10:00",
-          "Data Start = 05/01/2021 00:00:00", "Data End = 05/01/2021 23:59:40", "Version = 2",
-          "Number of Names = 412", "Number of Columns = 4320", "Header Size = 1024",
-          "Name List Size = 11124", "Data Size = 5000000", "File Size = 5012148",
-          "The remainder of this file is binary data", "Version = 9"})
-        text += std::string(line) + eol;
-    return text;
-}
+const std::string kFullHeader =
+    "KORVA TMS Twenty Second Data File\nNG.2 Format\nDB Mode = FIXED\n"
+    "DB Creation = 04/30/2021 23:00:01\nFile Write = 05/02/2021 00:10:00\n"
+    "Data Start = 05/01/2021 00:00:00\nData End = 05/01/2021 23:59:40\nVersion = 2\n"
+    "Number of Names = 412\nNumber of Columns = 4320\nHeader Size = 1024\n"
+    "Name List Size = 11124\nData Size = 5000000\nFile Size = 5012148\n"
+    "The remainder of this file is binary data\nVersion = 9\n";
 
 }  // namespace
 
 TEST(HeaderParser, ReadsEveryKeyUpToTheRemainderLineWithLfOrCrLf) {
-    for (const char* eol : {"\n", "\r\n"})
-        EXPECT_EQ(Parse(FullHeader(eol)),
+    std::string crlf;
+    for (char c : kFullHeader) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (const std::string& text : {kFullHeader, crlf})
+        EXPECT_EQ(Parse(text),
                   "1111 [04/30/2021 23:00:01][05/02/2021 00:10:00][05/01/2021 00:00:00]"
                   "[05/01/2021 23:59:40] 2 412 4320 1024 11124 5000000 5012148");
 }
 
-TEST(HeaderParser, FirstKeyInTableOrderDecides) {
-    EXPECT_EQ(Parse("NG.2 Format Version = 7\nData Size and Data Start = 05/01/2021\n"),
-              "0100 [][][05/01/2021][] 0 0 0 0 0 0 0");
+TEST(HeaderParser, FirstKeyInTableOrderDecidesAndValuesFollowTheirRules) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"NG.2 Format Version = 7\nData Size and Data Start = 05/01/2021\n",
+         "0100 [][][05/01/2021][] 0 0 0 0 0 0 0"},
+        // Integers: only values above zero that fit an int, read as far as they go.
+        {"Number of Names = 0\nVersion = -5\nHeader Size = five\nData Size = \n", ""},
+        {"Number of Names = 2147483648\nFile Size = 99999999999999999999\n", ""},
+        {"Number of Names =  12abc\nHeader Size = 2147483647",
+         "0000 [][][][] 0 12 0 2147483647 0 0 0"},
+        // Texts drop their first character, and are cut at 31.
+        {"Data Start =x\nData Start\nData Start =\r\n", ""},
+        {"Data Start = a=b\n", "0000 [][][a=b][] 0 0 0 0 0 0 0"},
+        {"Data Start = 05/0", "0000 [][][05/0][] 0 0 0 0 0 0 0"},  // no line feed at the end
+        {"Data Start = 0123456789012345678901234567890123456789\n",
+         "0000 [][][0123456789012345678901234567890][] 0 0 0 0 0 0 0"},
+    };
+    for (const auto& [text, summary] : cases)
+        EXPECT_EQ(Parse(text), summary.empty() ? "0000 [][][][] 0 0 0 0 0 0 0" : summary) << text;
+    int value = 77;
+    char text[8] = "keep";
+    EXPECT_EQ(ReturnIntegerAfterEqual("Version = 0", &value) +
+                  ReturnStringAfterEqual("Data Start", text, sizeof text),
+              0);
+    EXPECT_EQ(value, 77);
+    EXPECT_STREQ(text, "keep");
 }
 
 TEST(HeaderParser, StopsAfterFifteenLinesNotCountingBlankOnes) {
@@ -60,85 +76,56 @@ TEST(HeaderParser, StopsAfterFifteenLinesNotCountingBlankOnes) {
     EXPECT_EQ(Parse(text), "0000 [][][][] 4 0 0 0 0 0 0");
 }
 
-TEST(HeaderParser, StoresOnlyIntegersAboveZeroThatFitAnInt) {
-    for (const char* value : {"0", "-5", "five", "", "2147483648", "99999999999999999999"})
-        EXPECT_EQ(Parse(std::string("Number of Names = ") + value + "\n"), kNothing) << value;
-    EXPECT_EQ(Parse("Number of Names =  12abc\nHeader Size = 2147483647"),
-              "0000 [][][][] 0 12 0 2147483647 0 0 0");
-    int value = 77;
-    EXPECT_EQ(ReturnIntegerAfterEqual("Version = 0", &value), 0);
-    EXPECT_EQ(value, 77);
-}
-
-TEST(HeaderParser, TextValueDropsItsFirstCharacterAndIsCutAt31) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"Data Start =x\n", ""},
-        {"Data Start\n", ""},
-        {"Data Start =\r\n", ""},
-        {"Data Start = a=b\n", "a=b"},
-        {"Data Start = 05/0", "05/0"},  // the buffer ends without a line feed
-        {"Data Start = 0123456789012345678901234567890123456789\n",
-         "0123456789012345678901234567890"},
-    };
-    for (const auto& [line, text] : cases)
-        EXPECT_EQ(Parse(line), "0000 [][][" + std::string(text) + "][] 0 0 0 0 0 0 0") << line;
-    char text[8] = "keep";
-    EXPECT_EQ(ReturnStringAfterEqual("Data Start", text, sizeof text), 0);
-    EXPECT_STREQ(text, "keep");
-}
-
+// Whole fields are cleared: the reports read date characters past a short value's end.
 TEST(HeaderParser, SecondParseKeepsNothingOfTheFirst) {
-    Parse(FullHeader("\n"));
+    Parse(kFullHeader);
     EXPECT_EQ(Parse("Data End = ab\n"), "0000 [][][][ab] 0 0 0 0 0 0 0");
-    // Whole fields are cleared: the reports read date characters past a short value's end.
-    const std::string zeros(HEADER_TEXT_SIZE, '\0');
-    EXPECT_EQ(std::string(szDataEndTime, HEADER_TEXT_SIZE), "ab" + zeros.substr(2));
-    for (const char* text : {szDBCreationTime, szFileWriteTime, szDataStartTime})
-        EXPECT_EQ(std::string(text, HEADER_TEXT_SIZE), zeros);
+    std::string fields;
+    for (const char* text : {szDBCreationTime, szFileWriteTime, szDataStartTime, szDataEndTime})
+        fields += std::string(text, HEADER_TEXT_SIZE);
+    EXPECT_EQ(fields, std::string(3 * HEADER_TEXT_SIZE, '\0') + "ab" +
+                          std::string(HEADER_TEXT_SIZE - 2, '\0'));
 }
 
-TEST(DataFileReader, RefusedFilesLeaveAnErrorLineAndNoReport) {
-    ResetGlobals();
-    bWRITEELEMENTS = 1;
-    TempDir in, out;
-    MemoryLog log;
+class DataFileReader : public KorvaTest {};
+
+TEST_F(DataFileReader, RefusesWhatItCannotReadOrNameAndGoesOnPastAShortNameTable) {
+    TempDir out;
+    bWRITEELEMENTS = bWRITELANES = bWRITETRAPS = bLISTALLELEMENTS = 1;
     auto process = [&](const std::string& name) {
-        return ProcessDataFile(in.path.c_str(), out.path.c_str(), name.c_str(), log.file);
+        testing::internal::CaptureStdout();
+        int result = ProcessDataFile(dir.path.c_str(), out.path.c_str(), name.c_str(), log.file);
+        testing::internal::GetCapturedStdout();
+        return result;
     };
-    const std::string file = BuildDataFile({});
+    DataFileSpec spec;
+    spec.devices.resize(2);
+    const std::string file = BuildDataFile(spec);
     // A path of 260 characters must not be cut to the 259 of another file's path.
-    std::string longest(259 - in.path.size() - 4, 'N');
-    WriteFile(in / (longest + ".DAT"), file);
-    WriteFile(in / (longest + ".DATX"), file);
+    std::string longest(259 - dir.path.size() - 4, 'N');
+    WriteFile(dir / (longest + ".DATX"), file);
     // Sparse; the second size cut to an int would look like the small file it begins with.
     for (off_t size : {off_t(1) << 31, (off_t(1) << 32) + (off_t)file.size()}) {
-        WriteFile(in / "HUGE.DAT", file);
-        ASSERT_EQ(truncate((in / "HUGE.DAT").c_str(), size), 0);
+        WriteFile(dir / "HUGE.DAT", file);
+        ASSERT_EQ(truncate((dir / "HUGE.DAT").c_str(), size), 0);
         EXPECT_EQ(process("HUGE.DAT"), 0) << size;
     }
     EXPECT_EQ(process("GONE.DAT") + process(longest + ".DATX"), 0);
-    EXPECT_TRUE(ListDir(out.path).empty());
+    WriteFile(dir / "SHORT.DAT", file.substr(0, 1024 + 27 + 10));
+    spec.start = "5/01/2021 00:00:00";  // the report names would put a '/' into the path
+    WriteFile(dir / "SLASH.DAT", BuildDataFile(spec));
+    EXPECT_EQ(process("SHORT.DAT") + process("SLASH.DAT"), 2);
+    EXPECT_EQ(ListDir(out.path).size(), 4u);  // the four reports of SHORT.DAT
     std::string text = Masked(log.Text());
     for (const std::string& line :
          {std::string("[T] E Size of data file [HUGE.DAT] cannot be determined or is 2 GiB or "
                       "more!\n"),
           std::string("[T] - Processing data file [GONE.DAT], starting at [T]\n"
                       "[T] E Could not open data file [GONE.DAT]! - Error = [(nil)].\n"),
-          "[T] E Path of data file [" + longest + ".DATX] would be longer than 259 characters!\n"})
-        EXPECT_NE(text.find(line), std::string::npos) << line;
-    EXPECT_EQ(process(longest + ".DAT"), 1);
-    EXPECT_EQ(ListDir(out.path).size(), 1u);
-}
-
-TEST(DataFileReader, FileTooShortForItsNameTableGoesOn) {
-    ResetGlobals();
-    TempDir in;
-    MemoryLog log;
-    DataFileSpec spec;
-    spec.devices.resize(2);
-    WriteFile(in / "SHORT.DAT", BuildDataFile(spec).substr(0, 1024 + 27 + 10));
-    EXPECT_EQ(ProcessDataFile(in.path.c_str(), in.path.c_str(), "SHORT.DAT", log.file), 1);
-    std::string text = log.Text();
-    EXPECT_TRUE(text.find("W While parsing the name table, we ran out of name") != text.npos);
-    EXPECT_TRUE(text.find("] - Completed processing of data file [SHORT.DAT]") != text.npos);
+          "[T] E Path of data file [" + longest + ".DATX] would be longer than 259 characters!\n",
+          std::string("W While parsing the name table, we ran out of name"),
+          std::string("[T] - Completed processing of data file [SHORT.DAT]"),
+          std::string("[T] E Start date [5/01/2021 00:00:00] of data file [SLASH.DAT]")})
+        EXPECT_EQ(Count(text, line), line.find("HUGE") != std::string::npos ? 2 : 1) << line;
+    EXPECT_FALSE(Has(text, "the report name takes its date"));  // refused before any writer
 }

@@ -1,8 +1,7 @@
 // Command-line options: flags, glued values, their checks and messages, the folder step.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <climits>
+#include <filesystem>
 
 #include "TestSupport.h"
 #include "main.h"
@@ -11,11 +10,37 @@ using namespace korvatest;
 
 namespace {
 
+const std::string kHelp =
+    "Command separators - / upper or lower case are equivalent for any valid command. "
+    "(-X, /X, -x, or /x )\n"
+    "\tReport -A  Output Contents - detectors, stations, speed loops, traps, metered lanes with "
+    "lane count\n"
+    "\tOption -C  Include Ramp Meter Lanes\n"
+    "\tReport -L  Output Lane Data\n"
+    "\tOption -S  Include Speed detector Data (Lanes with S in the 17th character)\n"
+    "\tReport -T  Output Trap Data (virtual speed detectors made from 2 detectors in a lane)\n"
+    "\tReport -E  Output Element Data (Lane data merged with virtual Trap data)\n"
+    "\tOption -R  Include Lane or Trap data by row first (device) then column (time)\n"
+    "\tReport -M  Output metadata files (.LST)\n"
+    "\tOption -I[\"path\"] Input folder (-I\"c:\\examplefolder\"  -location of the binary data "
+    "files (.DAT))\n"
+    "\tOption -O[\"path\"] Output folder (-O\"c:\\examplefolder\"  -location to write reports)\n"
+    "\tOption -F[\"path\"] Log file folder (-F\"c:\\examplefolder\"  -location to write log "
+    "files)\n"
+    "\tOption -P[\"timeperiod\"] Output a single time period (-P\"00:00:00\" (:20, :40))\n"
+    "\tOption -D[\"device\"] Output a single device dataset (-D\"005es17329:_MN___1\")\n";
+
+// Line n of the help, 1 to 13 for the options A C L S T E R M I O F P D.
+std::string Help(int n) {
+    size_t start = 0;
+    for (int i = 0; i < n; i++) start = kHelp.find('\n', start) + 1;
+    return kHelp.substr(start, kHelp.find('\n', start) + 1 - start);
+}
+
 struct Parsed {
     int result;
     std::string out;
 };
-
 Parsed Parse(std::vector<std::string> args, const char* program = "korva2csv") {
     ResetGlobals();
     std::vector<char*> argv{(char*)program};
@@ -25,22 +50,9 @@ Parsed Parse(std::vector<std::string> args, const char* program = "korva2csv") {
     return {result, testing::internal::GetCapturedStdout()};
 }
 
-// What -? prints: the separator line and the help table (their bytes are pinned by the
-// driver tests).
-class Options : public testing::Test {
-protected:
-    static void SetUpTestSuite() { help = Parse({"-?"}).out; }
-    static std::string Help(int n) {  // help line n, 1 to 13
-        size_t start = 0;
-        for (int i = 0; i < n; i++) start = help.find('\n', start) + 1;
-        return help.substr(start, help.find('\n', start) + 1 - start);
-    }
-    static inline std::string help;
-};
-
 }  // namespace
 
-TEST_F(Options, AcceptsBothPrefixesAnyCaseGluedValuesAndRepeats) {
+TEST(Options, AcceptBothPrefixesAnyCaseGluedValuesAndRepeats) {
     Parsed p = Parse({"-e", "/E", "data", "/tmp", "-lxyz", "-d005es17329:_MN___1", "-p99:99:99",
                       "-Odata", "-F/var/log/", "-Ifirst", "-I/in/second"});
     EXPECT_EQ(p.result, 2);
@@ -52,12 +64,14 @@ TEST_F(Options, AcceptsBothPrefixesAnyCaseGluedValuesAndRepeats) {
     EXPECT_STREQ(szCmdLine, "E E T L ");
     EXPECT_EQ(bWRITEELEMENTS + bWRITETRAPS + bWRITELANES + bDEVICE + bPERIOD, 5);
     EXPECT_EQ(bLISTALLELEMENTS + bCONVERTMETA + bINCLUDEMETERS, 0);
-    EXPECT_STREQ(szTargetFolder, "data/");
-    EXPECT_STREQ(szLogFolder, "/var/log/");
-    EXPECT_STREQ(szSourceFolder, "/in/second/");
+    EXPECT_EQ(szTargetFolder + std::string(szLogFolder) + szSourceFolder,
+              "data//var/log//in/second/");
 }
 
-TEST_F(Options, RefusesBadValuesAndCodesWithTheirMessages) {
+// Each refusal prints, in this order: the echo of a value it could store, the error, and the
+// option's help line (the whole table for an unknown code); the parse stops there. Help itself
+// ends the parse too, before the folder step.
+TEST(Options, RefuseBadValuesAndCodesWithTheirMessagesInOrder) {
     const std::string badD = "     E Illegal 'D' syntax -- too long, too short, or missing ':'!\n";
     const std::string badP = "     E Illegal 'P' syntax -- too long, too short, or missing ':'!\n";
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -75,26 +89,22 @@ TEST_F(Options, RefusesBadValuesAndCodesWithTheirMessages) {
         {{"-F" + std::string(4095, 'f')},
          "     E Illegal 'F' folder -- longer than 4094 characters!\n" + Help(11)},
         {{"-E", "-x", "-L"},
-         Help(6) + "     E Illegal option code = X\n" + help.substr(help.find('\n') + 1)},
+         Help(6) + "     E Illegal option code = X\n" + kHelp.substr(kHelp.find('\n') + 1)},
     };
     for (const auto& [args, out] : cases) {
         Parsed p = Parse(args);
-        EXPECT_EQ(p.result, 0) << args[0];
         EXPECT_EQ(p.out, out) << args[0];
-        EXPECT_EQ(bDEVICE + bPERIOD + bWRITELANES, 0) << args[0];
-        EXPECT_STREQ(szLogFolder, "") << args[0];
+        EXPECT_TRUE(p.result == 0 && bDEVICE + bPERIOD + bWRITELANES == 0 && !szLogFolder[0])
+            << args[0];
     }
     EXPECT_EQ(Parse({"-"}).result, 0);
-}
-
-TEST_F(Options, HelpEndsTheParseBeforeTheFolderStep) {
-    Parsed p = Parse({"-E", "-?", "-x"});
-    EXPECT_EQ(p.result, 1);
-    EXPECT_EQ(p.out, Help(6) + help);
+    Parsed help = Parse({"-E", "-?", "-x"});
+    EXPECT_EQ(help.result, 1);
+    EXPECT_EQ(help.out, Help(6) + kHelp);
     EXPECT_STREQ(szSourceFolder, "");
 }
 
-TEST_F(Options, NoArgumentsSetOnlyTheElementReportAndCurrentFolders) {
+TEST(Options, NoArgumentsSetOnlyTheElementReportAndCurrentFolders) {
     Parsed p = Parse({}, "/usr/bin/korva2csv");
     EXPECT_EQ(p.result, 2);
     EXPECT_EQ(p.out,
@@ -102,15 +112,13 @@ TEST_F(Options, NoArgumentsSetOnlyTheElementReportAndCurrentFolders) {
               "Using defaults, processing files in current folder, only printing Element Data.\n");
     EXPECT_EQ(bWRITEELEMENTS, 1);
     EXPECT_EQ(bWRITELANES + bWRITETRAPS + bLISTALLELEMENTS + bCONVERTMETA + bPERIOD + bDEVICE, 0);
-    char cwd[PATH_MAX];
-    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-    for (const char* folder : {szSourceFolder, szTargetFolder, szLogFolder})
-        EXPECT_EQ(folder, std::string(cwd) + "/");
+    std::string cwd = std::filesystem::current_path().string() + "/";
+    EXPECT_EQ(szSourceFolder + std::string(szTargetFolder) + szLogFolder, cwd + cwd + cwd);
     Parse({"-I/data/in"});
     EXPECT_EQ(bWRITEELEMENTS, 0);  // only a call without arguments sets a default report
 }
 
-TEST_F(Options, FieldsTakeA4094CharacterFolderAndListFifteenFlags) {
+TEST(Options, FieldsTakeA4094CharacterFolderAndListFifteenFlags) {
     std::vector<std::string> args(15, "-A");
     args.push_back("-M");  // takes effect, but szCmdLine has no room left for it
     args.push_back("-O" + std::string(4094, 'o'));
