@@ -16,7 +16,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 build=$(realpath "$1")
-files=(/usr/bin/korva2csv /usr/bin/korva-sample /usr/share/man/man1/korva2csv.1
+files=(/usr/bin/korva2csv /usr/bin/korva-sample /usr/bin/convert-archive /usr/share/man/man1/korva2csv.1
     /usr/share/doc/korva2csv/reports.md)
 
 if [ "$(id -u)" != 0 ]; then
@@ -68,7 +68,7 @@ check() { # check WHAT GOT WANT
 cmake --install "$build" --prefix "$temp/stage" >/dev/null
 check "cmake --install: commands under bin/, manual page under share/man/man1/" \
     "$(cd stage && find . -type f | sort | tr '\n' ' ')" \
-    "./bin/korva-sample ./bin/korva2csv ./share/doc/korva2csv/reports.md ./share/man/man1/korva2csv.1 "
+    "./bin/convert-archive ./bin/korva-sample ./bin/korva2csv ./share/doc/korva2csv/reports.md ./share/man/man1/korva2csv.1 "
 
 # The package: its control fields and its files, all under /usr and owned by root.
 if ! cpack -G DEB -B "$temp/package" --config "$build/CPackConfig.cmake" >cpack.log 2>&1; then
