@@ -98,19 +98,19 @@ std::string Block(int columns, const std::function<std::string(int)>& entry) {
     return block;
 }
 
-std::string BuildDataFile(const DataFileSpec& spec) {
-    int count = (int)spec.devices.size();
+std::string BuildDataFile(const DataFileSpec& layout) {
+    int count = (int)layout.devices.size();
     std::ostringstream header;
     header << "KORVA TMS Twenty Second Data File\nNG.2 Format\nDB Mode = FIXED\n"
-           << "Data Start = " << spec.start << "\nVersion = 2\n"
+           << "Data Start = " << layout.start << "\nVersion = 2\n"
            << "Number of Names = " << count << "\n"
-           << "Number of Columns = " << spec.columns << "\nHeader Size = 1024\n"
+           << "Number of Columns = " << layout.columns << "\nHeader Size = 1024\n"
            << "Name List Size = " << 27 * count << "\n"
            << "The remainder of this file is binary data\n";
     std::string file = header.str(), data;
     file.resize(1024, '\0');
     int64_t next = 1024 + 27 * (int64_t)count;
-    for (const DeviceSpec& d : spec.devices) {
+    for (const DeviceSpec& d : layout.devices) {
         uint64_t offset = d.offset >= 0 ? d.offset : next;
         if (d.offset < 0) data += d.block, next += (int64_t)d.block.size();
         std::string entry(27, '\0');

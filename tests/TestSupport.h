@@ -73,7 +73,7 @@ struct DataFileSpec {
     std::vector<DeviceSpec> devices;
 };
 // The whole file: a 1024-byte header, the name table, the blocks.
-std::string BuildDataFile(const DataFileSpec& spec);
+std::string BuildDataFile(const DataFileSpec& layout);
 
 // A device table of the named devices, in this order, installed as lpDeviceData20Sec for a
 // file of `columns` periods that starts at 05/01/2021 00:00:00.

@@ -98,9 +98,9 @@ TEST_F(DataFileReader, RefusesWhatItCannotReadOrNameAndGoesOnPastAShortNameTable
         testing::internal::GetCapturedStdout();
         return result;
     };
-    DataFileSpec spec;
-    spec.devices.resize(2);
-    const std::string file = BuildDataFile(spec);
+    DataFileSpec layout;
+    layout.devices.resize(2);
+    const std::string file = BuildDataFile(layout);
     // A path of 260 characters must not be cut to the 259 of another file's path.
     std::string longest(259 - dir.path.size() - 4, 'N');
     WriteFile(dir / (longest + ".DATX"), file);
@@ -112,8 +112,8 @@ TEST_F(DataFileReader, RefusesWhatItCannotReadOrNameAndGoesOnPastAShortNameTable
     }
     EXPECT_EQ(process("GONE.DAT") + process(longest + ".DATX"), 0);
     WriteFile(dir / "SHORT.DAT", file.substr(0, 1024 + 27 + 10));
-    spec.start = "5/01/2021 00:00:00";  // the report names would put a '/' into the path
-    WriteFile(dir / "SLASH.DAT", BuildDataFile(spec));
+    layout.start = "5/01/2021 00:00:00";  // the report names would put a '/' into the path
+    WriteFile(dir / "SLASH.DAT", BuildDataFile(layout));
     EXPECT_EQ(process("SHORT.DAT") + process("SLASH.DAT"), 2);
     EXPECT_EQ(ListDir(out.path).size(), 4u);  // the four reports of SHORT.DAT
     std::string text = Masked(log.Text());

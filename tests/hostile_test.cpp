@@ -18,13 +18,13 @@ namespace {
 // A small but complete day: every device type, three periods.
 std::string SmallDay() {
     auto repeat = [](const std::string& entry) { return Block(3, [&](int) { return entry; }); };
-    DataFileSpec spec;
-    spec.devices = {{"005es17329:_MN___0", DEVICE_STATION, repeat(LoopEntry(0, 1, 90, 1, 4))},
+    DataFileSpec layout;
+    layout.devices = {{"005es17329:_MN___0", DEVICE_STATION, repeat(LoopEntry(0, 1, 90, 1, 4))},
                     {"005es17329:_MN___1", DEVICE_LOOP, repeat(LoopEntry(0, 1, 90, 0, 4))},
                     {"005es17329:_MN__T1", DEVICE_SPEED_TRAP, repeat("\x80\x82\x58\xc8\x42\x11")},
                     {"005es17329:_MN__S1", DEVICE_LOOP, repeat(LoopEntry(0, 1, 80, 0, 4))},
                     {"005es17329:_MN__R1", DEVICE_METERED_LANE, repeat("\x12\xab")}};
-    return BuildDataFile(spec);
+    return BuildDataFile(layout);
 }
 
 std::string WithHeaderValue(std::string file, const std::string& key, const std::string& value) {
