@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)  # this folder, before any cd
 # Builds the Debian package of a configured build folder with cpack, installs it with dpkg,
 # runs the installed commands and reads the installed manual page, then removes the package and
 # checks that nothing of it is left.
@@ -52,17 +53,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 cd "$temp" || exit 1
 
-passed=0
-failed=0
-check() { # check WHAT GOT WANT
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-        echo "ok   - $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL - $1: got [$2], want [$3]"
-    fi
-}
+# shellcheck source=check.sh
+. "$here/check.sh"
 
 # cmake --install lays out the same files under any prefix.
 cmake --install "$build" --prefix "$temp/stage" >/dev/null

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)  # this folder, before any cd
 # Lints the manual page and checks that it covers every option the converter's help lists, every
 # exit status and every report's file name.
 #
@@ -14,17 +15,8 @@ fi
 korva2csv=$(realpath "$1")
 page="$(cd "$(dirname "$0")/../.." && pwd)/docs/korva2csv.1"
 
-passed=0
-failed=0
-check() { # check WHAT GOT WANT
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-        echo "ok   - $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL - $1: got [$2], want [$3]"
-    fi
-}
+# shellcheck source=check.sh
+. "$here/check.sh"
 
 check "groff -ww -man -z: no warning" "$(groff -ww -man -z "$page" 2>&1)" ""
 check "man --warnings: no warning" "$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)" ""

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)  # this folder, before any cd
 # Loads every report of a sample day into a private PostgreSQL server with the tables and the
 # COPY commands of docs/reports.md, and checks row counts, sums against the numbers in the files'
 # own text, timestamps and a few values across reports.
@@ -90,17 +91,8 @@ echo "$("$pg_bindir/postgres" --version) on $pg; tables of $docs"
 
 sql() { "$pg_bindir/psql" -X -h "$pg" -U korva -d postgres -v ON_ERROR_STOP=1 -At "$@"; }
 
-passed=0
-failed=0
-check() { # check WHAT GOT WANT
-    if [ "$2" = "$3" ]; then
-        passed=$((passed + 1))
-        echo "ok   - $1"
-    else
-        failed=$((failed + 1))
-        echo "FAIL - $1: got [$2], want [$3]"
-    fi
-}
+# shellcheck source=check.sh
+. "$here/check.sh"
 
 # The sample day, converted into every report: plain, the -S -C -R variants, and header-only
 # reports for a device the file does not hold.

@@ -1,0 +1,13 @@
+# Sourced by the integration scripts: check WHAT GOT WANT prints an ok or FAIL line and counts
+# it; the script ends with `echo "$passed passed, $failed failed"`.
+passed=0
+failed=0
+check() {
+    if [ "$2" = "$3" ]; then
+        passed=$((passed + 1))
+        echo "ok   - $1"
+    else
+        failed=$((failed + 1))
+        echo "FAIL - $1: got [$2], want [$3]"
+    fi
+}
