@@ -186,13 +186,79 @@ static void WriteOut(tagREPORTFILE* report, const char* data, size_t length) {
     }
 }
 
+// The writer thread: writes each buffer handed to it, until the report closes.
+static void* WriteBuffers(void* argument) {
+    tagREPORTFILE* report = (tagREPORTFILE*)argument;
+    pthread_mutex_lock(&report->lock);
+    for (;;) {
+        while (report->uiPending == 0 && !report->bClosing)
+            pthread_cond_wait(&report->changed, &report->lock);
+        if (report->uiPending == 0) break;
+        pthread_mutex_unlock(&report->lock);
+        WriteOut(report, report->lpSpare, report->uiPending);
+        pthread_mutex_lock(&report->lock);
+        report->uiPending = 0;
+        pthread_cond_signal(&report->changed);
+    }
+    pthread_mutex_unlock(&report->lock);
+    return nullptr;
+}
+
+// Starts the writer thread with a second buffer. Returns 0 when either cannot be had: the
+// report is then written from this thread, which is only slower.
+static int StartWriter(tagREPORTFILE* report) {
+    report->lpSpare = (char*)aligned_alloc(4096, REPORT_BUFFER_SIZE);
+    if (!report->lpSpare) return 0;
+    pthread_mutex_init(&report->lock, nullptr);
+    pthread_cond_init(&report->changed, nullptr);
+    if (pthread_create(&report->writer, nullptr, WriteBuffers, report) != 0) {
+        pthread_mutex_destroy(&report->lock);
+        pthread_cond_destroy(&report->changed);
+        free(report->lpSpare);
+        report->lpSpare = nullptr;
+        return 0;
+    }
+    report->bWriter = 1;
+    return 1;
+}
+
+// Waits until the writer has written what it was given; with closing, also ends it.
+static void WaitForWriter(tagREPORTFILE* report, bool closing) {
+    pthread_mutex_lock(&report->lock);
+    while (report->uiPending != 0) pthread_cond_wait(&report->changed, &report->lock);
+    if (closing) {
+        report->bClosing = 1;
+        pthread_cond_signal(&report->changed);
+    }
+    pthread_mutex_unlock(&report->lock);
+    if (closing) {
+        pthread_join(report->writer, nullptr);
+        pthread_mutex_destroy(&report->lock);
+        pthread_cond_destroy(&report->changed);
+        report->bWriter = 0;
+    }
+}
+
 // Writes out the whole pages of the buffer and keeps the tail: writes from a page-aligned
 // buffer in whole pages are several times faster than misaligned ones on this kind of machine.
 static void FlushPages(tagREPORTFILE* report) {
     size_t whole = report->uiUsed & ~(size_t)4095;
-    WriteOut(report, report->lpBuffer, whole);
-    memmove(report->lpBuffer, report->lpBuffer + whole, report->uiUsed - whole);
-    report->uiUsed -= whole;
+    size_t tail = report->uiUsed - whole;
+    if (report->bWriter || (!report->lpSpare && StartWriter(report))) {
+        WaitForWriter(report, false);
+        char* full = report->lpBuffer;
+        report->lpBuffer = report->lpSpare;
+        report->lpSpare = full;
+        memcpy(report->lpBuffer, full + whole, tail);  // the writer reads only [0, whole)
+        pthread_mutex_lock(&report->lock);
+        report->uiPending = whole;
+        pthread_cond_signal(&report->changed);
+        pthread_mutex_unlock(&report->lock);
+    } else {
+        WriteOut(report, report->lpBuffer, whole);
+        memmove(report->lpBuffer, report->lpBuffer + whole, tail);
+    }
+    report->uiUsed = tail;
 }
 
 char* ReportCursor(tagREPORTFILE* report) {
@@ -227,10 +293,12 @@ void ReportPrintf(tagREPORTFILE* report, const char* format, ...) {
 }
 
 int PublishReportFile(tagREPORTFILE* report, FILE* log) {
+    if (report->bWriter) WaitForWriter(report, true);
     WriteOut(report, report->lpBuffer, report->uiUsed);
     report->uiUsed = 0;
     free(report->lpBuffer);
-    report->lpBuffer = nullptr;
+    free(report->lpSpare);
+    report->lpBuffer = report->lpSpare = nullptr;
     if (close(report->iFd) != 0 && report->iError == 0) report->iError = errno;
     report->iFd = -1;
     if (report->iError == 0 && rename(report->szTempPath, report->szPath) != 0)

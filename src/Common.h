@@ -2,6 +2,8 @@
 // they all need (file size, path building, opening input files safely, publishing reports).
 #pragma once
 
+#include <pthread.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -125,16 +127,25 @@ FILE* OpenInputFile(const char* path, int* notRegular);
 // log never interleave inside a line.
 void SetLineBuffered(FILE* log);
 
-// A report being written: a temporary file beside its final name, fed through a page-aligned
-// buffer and renamed over the final name only when completely written and closed. A run that
-// fails or is killed never leaves a partial file under the report's name.
+// A report being written: a temporary file beside its final name, fed through page-aligned
+// buffers and renamed over the final name only when completely written and closed. A run that
+// fails or is killed never leaves a partial file under the report's name. Once a report has
+// filled its first buffer, a writer thread writes each full buffer while the next one is
+// filled, so formatting never waits for the disk.
 struct tagREPORTFILE {
     int iFd;
     int iError;              // first errno of a failed write, 0 while all is well
     char szPath[PATH_SIZE];  // final name
     char szTempPath[FOLDER_SIZE + 64];
-    char* lpBuffer;  // REPORT_BUFFER_SIZE bytes, page aligned
+    char* lpBuffer;  // REPORT_BUFFER_SIZE bytes, page aligned, being filled
     size_t uiUsed;
+    char* lpSpare;     // the other buffer: being written by the writer thread, or idle
+    size_t uiPending;  // bytes of lpSpare still to be written (0: the writer is idle)
+    int bWriter;       // the writer thread runs
+    int bClosing;
+    pthread_t writer;
+    pthread_mutex_t lock;
+    pthread_cond_t changed;
 };
 enum { REPORT_BUFFER_SIZE = 1 << 20, REPORT_ROW_RESERVE = 1024 };
 

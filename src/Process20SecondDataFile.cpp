@@ -525,8 +525,18 @@ int PeriodColumn(const char* period) {
     return pair(0) * 180 + pair(3) * 3 + step;
 }
 
-void ClassifyColours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16_t volume,
-                     uint8_t* color0, uint8_t* color1, uint8_t* color2) {
+// Flow rate in vehicles per hour per lane (180 periods of 20 seconds make an hour), computed
+// in single precision as the report has always done, and its class.
+static inline uint8_t FlowClass(uint16_t lanes, uint16_t volume) {
+    float perLane = (float)volume * 180.0f / (float)lanes;
+    uint16_t flow = (uint16_t)(int64_t)((double)perLane + 0.5);
+    if (flow == 0) return 0;  // no flow: with no scan count either, there is no data
+    return flow <= 999 ? 3 : flow <= 1499 ? 2 : flow <= 1999 ? 1 : 100;
+}
+
+// The element writer classifies every visited period of every record: kept inline there.
+static inline void Colours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16_t volume,
+                           uint8_t* color0, uint8_t* color1, uint8_t* color2) {
     if (lanes == 0) {
         if (scan == 0) {
             *color0 = *color1 = *color2 = 4;
@@ -534,14 +544,12 @@ void ClassifyColours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16_t vol
         }
         *color0 = 3;
     } else {
-        // Flow rate in vehicles per hour per lane: 180 periods of 20 seconds make an hour.
-        float perLane = (float)volume * 180.0f / (float)lanes;
-        uint16_t flow = (uint16_t)(int64_t)((double)perLane + 0.5);
-        if (scan == 0 && flow == 0) {
+        uint8_t flowClass = FlowClass(lanes, volume);
+        if (scan == 0 && flowClass == 0) {
             *color0 = *color1 = *color2 = 4;
             return;
         }
-        *color0 = flow <= 999 ? 3 : flow <= 1499 ? 2 : flow <= 1999 ? 1 : 100;
+        *color0 = flowClass == 0 ? 3 : flowClass;
     }
     // Scan counts of 180, 264 and 420 are 15, 22 and 35 percent occupancy.
     *color1 = scan <= 180 ? 3 : scan <= 264 ? 2 : scan <= 420 ? 1 : 100;
@@ -549,21 +557,29 @@ void ClassifyColours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16_t vol
     *color2 = speed >= 501 ? 3 : speed >= 401 ? 2 : speed >= 301 ? 1 : 100;
 }
 
+void ClassifyColours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16_t volume,
+                     uint8_t* color0, uint8_t* color1, uint8_t* color2) {
+    Colours(lanes, scan, speed, volume, color0, color1, color2);
+}
+
 // Row fields. Every writer has REPORT_ROW_RESERVE bytes of room for a row, far more than the
 // longest row (about 200 bytes), so texts are copied in fixed-size pieces.
-static char* Comma(char* p) {
+// The field writers sit in the innermost loop of every report: always inlined.
+#define HOT inline __attribute__((always_inline))
+
+static HOT char* Comma(char* p) {
     *p = ',';
     return p + 1;
 }
 
-static char* PutScaled(char* p, tagNUMBERTABLE* table, unsigned x) {
+static HOT char* PutScaled(char* p, tagNUMBERTABLE* table, unsigned x) {
     if (table->text[x].length == 0) MakeNumberText(table, x);
     memcpy(p, table->text[x].text, sizeof table->text[x].text);
     return p + table->text[x].length;
 }
 
 // Decimal digits of a count; most counts in a report are below 100.
-static char* PutUnsigned(char* p, unsigned value) {
+static HOT char* PutUnsigned(char* p, unsigned value) {
     static const char pairs[] =
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
@@ -575,6 +591,11 @@ static char* PutUnsigned(char* p, unsigned value) {
     if (value < 100) {
         memcpy(p, pairs + 2 * value, 2);
         return p + 2;
+    }
+    if (value < 1000) {
+        *p = (char)('0' + value / 100);
+        memcpy(p + 1, pairs + 2 * (value % 100), 2);
+        return p + 3;
     }
     return std::to_chars(p, p + 12, value).ptr;
 }
@@ -597,7 +618,7 @@ static void MakeTimeTexts(tagTIMETEXTS* times, int first, int end, bool trailing
     }
 }
 
-static char* PutTime(char* p, const tagTIMETEXTS& times, int c) {
+static HOT char* PutTime(char* p, const tagTIMETEXTS& times, int c) {
     memcpy(p, times.text[c], sizeof times.text[c]);
     return p + times.length[c];
 }
@@ -752,8 +773,8 @@ struct tagELEMENTCELL {
 };
 
 static void Classify(tagDEVICEDATA20SEC& d, int c) {
-    ClassifyColours(d.usNumLanes[c], d.usScanCnt[c], d.usSpdTenths[c], d.usVolume[c],
-                    &d.ucColor0[c], &d.ucColor1[c], &d.ucColor2[c]);
+    Colours(d.usNumLanes[c], d.usScanCnt[c], d.usSpdTenths[c], d.usVolume[c], &d.ucColor0[c],
+            &d.ucColor1[c], &d.ucColor2[c]);
 }
 
 int WriteDataAsCSVElementData(FILE* log, const char* folder) {
