@@ -68,7 +68,8 @@ int PeriodColumn(const char* period);
 void ClassifyColours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16_t volume,
                      uint8_t* color0, uint8_t* color1, uint8_t* color2);
 
-// Exact printf texts of the scaled fields, one for each 16-bit input, built once on first use.
+// Exact printf texts of the scaled fields, one for each 16-bit input. The writers make each entry
+// the first time they show it; NumberTexts returns a kind's table with every entry made.
 struct tagNUMBERTEXT {
     char text[7];
     uint8_t length;
