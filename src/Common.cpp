@@ -2,7 +2,6 @@
 #include "Common.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,51 +30,6 @@ char szFileWriteTime[HEADER_TEXT_SIZE];
 char szDataStartTime[HEADER_TEXT_SIZE];
 char szDataEndTime[HEADER_TEXT_SIZE];
 int iVersion, iNumberofNames, iNumberofColumns, iHeaderSize, iNameListSize, iDataSize, iFileSize;
-
-tagDEVICEDATA20SEC* lpDeviceData20Sec;
-
-#if defined(__SANITIZE_ADDRESS__)
-// Under AddressSanitizer the table comes from the heap, so that every byte past it is caught.
-tagDEVICEDATA20SEC* AllocateDeviceTable(size_t count) {
-    ReleaseDeviceTable();
-    lpDeviceData20Sec =
-        (tagDEVICEDATA20SEC*)calloc(count > 0 ? count : 1, sizeof(tagDEVICEDATA20SEC));
-    return lpDeviceData20Sec;
-}
-
-void ReleaseDeviceTable() {
-    free(lpDeviceData20Sec);
-    lpDeviceData20Sec = nullptr;
-}
-#else
-static size_t uiTableBytes;  // size of the mapping behind lpDeviceData20Sec
-
-tagDEVICEDATA20SEC* AllocateDeviceTable(size_t count) {
-    ReleaseDeviceTable();
-    const size_t hugePage = 2u << 20;
-    if (count == 0) count = 1;
-    if (count > (SIZE_MAX - hugePage) / sizeof(tagDEVICEDATA20SEC)) return nullptr;
-    size_t bytes = (count * sizeof(tagDEVICEDATA20SEC) + hugePage - 1) & ~(hugePage - 1);
-    // Map one large page more than needed and trim both ends, so that the table starts on a
-    // large-page boundary. Fresh anonymous pages are zero.
-    char* base = (char*)mmap(nullptr, bytes + hugePage, PROT_READ | PROT_WRITE,
-                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (base == MAP_FAILED) return nullptr;
-    char* start = (char*)(((uintptr_t)base + hugePage - 1) & ~(uintptr_t)(hugePage - 1));
-    if (start > base) munmap(base, (size_t)(start - base));
-    munmap(start + bytes, (size_t)(base + hugePage - start));
-    madvise(start, bytes, MADV_HUGEPAGE);
-    uiTableBytes = bytes;
-    lpDeviceData20Sec = (tagDEVICEDATA20SEC*)start;
-    return lpDeviceData20Sec;
-}
-
-void ReleaseDeviceTable() {
-    if (lpDeviceData20Sec) munmap(lpDeviceData20Sec, uiTableBytes);
-    lpDeviceData20Sec = nullptr;
-    uiTableBytes = 0;
-}
-#endif
 
 char szMetadataDate[11];
 int iCabinetMetaData;

@@ -12,7 +12,7 @@
 // Sizes fixed by the formats and by the fixed buffers of the converter.
 
 enum {
-    PERIODS_PER_DAY = 4320,  // 20-second periods in a day: the length of every per-period array
+    PERIODS_PER_DAY = 4320,  // 20-second periods in a day, the most a data file holds
     PATH_SIZE = 260,         // every input, output and log path: 259 characters and the zero
     FOLDER_SIZE = 4096,      // the three folders, including the appended '/' and the zero
     HEADER_TEXT_SIZE = 32,   // the four text values of a data file's header
@@ -28,42 +28,9 @@ enum {
     DEVICE_METERED_LANE = 261,
 };
 
-// One named device of a twenty-second data file with a whole day of its values. The record is
-// plain and fixed-size so that the table of a file is one zero-filled allocation.
-struct tagDEVICEDATA20SEC {
-    char szName[20];        // 19 bytes of the name table, the 20th always zero
-    uint16_t usType;        // DEVICE_LOOP, DEVICE_STATION, ...
-    uint16_t usAux;         // second word of the name-table entry, carried only
-    uint32_t uiDataOffset;  // packed data block, from byte 0 of the file
-    uint16_t usIncident[PERIODS_PER_DAY];
-    uint16_t usNumLanes[PERIODS_PER_DAY];
-    uint16_t usVolume[PERIODS_PER_DAY];
-    uint16_t usScanCnt[PERIODS_PER_DAY];  // 1200 is a fully occupied period
-    uint16_t usFlag[PERIODS_PER_DAY];
-    uint8_t ucNPds[PERIODS_PER_DAY];
-    uint8_t ucColor0[PERIODS_PER_DAY];  // flow-rate class
-    uint8_t ucColor1[PERIODS_PER_DAY];  // scan-count class
-    uint8_t ucColor2[PERIODS_PER_DAY];  // speed class
-    uint16_t usEstLength[PERIODS_PER_DAY];
-    uint16_t usCalcSpdTenths[PERIODS_PER_DAY];
-    uint8_t ucSpdNPds[PERIODS_PER_DAY];
-    uint16_t usSpdFlag[PERIODS_PER_DAY];
-    uint16_t usSpdFlag2[PERIODS_PER_DAY];
-    uint16_t usSpdTenths[PERIODS_PER_DAY];  // tenths of a mile per hour
-    uint16_t usLenTenths[PERIODS_PER_DAY];  // tenths of a foot
-    uint16_t usBin1[PERIODS_PER_DAY];       // vehicles 0.0-20.0 ft
-    uint16_t usBin2[PERIODS_PER_DAY];       // 20.1-42.0 ft
-    uint16_t usBin3[PERIODS_PER_DAY];       // 42.1-72.0 ft
-    uint16_t usBin4[PERIODS_PER_DAY];       // 72.1-115.0 ft
-    uint8_t ucMeter0[PERIODS_PER_DAY];
-    uint8_t ucMeter1[PERIODS_PER_DAY];
-    uint8_t ucMeter2[PERIODS_PER_DAY];
-};
-typedef tagDEVICEDATA20SEC DEVICEDATA20SEC;
-
 // ---------------------------------------------------------------------------------------------
 // Process-wide state. Everything belongs to the run (options, folders, stamp) or to the one
-// file in hand (header values, device table, list date).
+// file in hand (header values, list date).
 
 extern char szTime[9];  // HH:MM:SS of the last refresh, shown in every stamped message
 
@@ -85,17 +52,6 @@ extern char szDataStartTime[HEADER_TEXT_SIZE];
 extern char szDataEndTime[HEADER_TEXT_SIZE];
 extern int iVersion, iNumberofNames, iNumberofColumns, iHeaderSize, iNameListSize, iDataSize,
     iFileSize;
-
-// Device table of the data file in hand: iNumberofNames records, or null.
-extern tagDEVICEDATA20SEC* lpDeviceData20Sec;
-
-// Allocates a zero-filled table of count records (at least one, so that an empty table still
-// exists) into lpDeviceData20Sec. Returns it, or null when the size cannot be represented or
-// the memory cannot be had. The table is mapped on large pages where the system offers them:
-// a day of 2,000 devices is 330 MB, and faulting it in 4 KiB at a time costs a tenth of a second.
-tagDEVICEDATA20SEC* AllocateDeviceTable(size_t count);
-// Releases the table and sets lpDeviceData20Sec to null.
-void ReleaseDeviceTable();
 
 // Cabinet list in hand.
 extern char szMetadataDate[11];

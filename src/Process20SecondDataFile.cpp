@@ -1,12 +1,22 @@
 // Process20SecondDataFile: one twenty-second data file from its bytes to its reports.
+//
+// A day of 2,000 devices holds 8.6 million device-periods; the converter never holds them all.
+// The file is read whole, its name table becomes a device table of names and links (which lanes
+// carry which trap, which lanes sum into which station), and every report is then made a block of
+// periods at a time: unpacked straight from the packed entries, linked, summed, estimated and
+// formatted, with the block sized so that its values fit a fixed working set.
 #include "Process20SecondDataFile.h"
+
+#include <pthread.h>
 
 #include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Common.h"
@@ -69,37 +79,9 @@ int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const ch
         return 0;
     }
 
-    ReadDataHeader(buffer, size, log);
-    if (iNumberofColumns > PERIODS_PER_DAY) {
-        fprintf(log,
-                "[%s] W Data file [%s] claims [%d] columns; only the [%d] periods of one "
-                "day are processed.\n",
-                szTime, name, iNumberofColumns, (int)PERIODS_PER_DAY);
-        iNumberofColumns = PERIODS_PER_DAY;
-    }
-    // The name table may claim to start past the end; ReadNameTable then reads no entry.
-    ReadNameTable(buffer + std::min(iHeaderSize, size), size, log);
-
-    if (lpDeviceData20Sec) {
-        UnpackNamedDevice(buffer, size, log);
-        IntegrateTrapData(name, log);
-        AggregateStationTrapData(name, log);
-        CalculateSpeedLength(name, log);
-        if (!ReportDateIsSafe() &&
-            (bWRITEELEMENTS || bWRITELANES || bWRITETRAPS || bLISTALLELEMENTS)) {
-            fprintf(log,
-                    "[%s] E Start date [%s] of data file [%s] holds a '/' where the report "
-                    "names take their date; no report written!\n",
-                    szTime, szDataStartTime, name);
-        } else {
-            if (bWRITEELEMENTS) WriteDataAsCSVElementData(log, targetFolder);
-            if (bWRITELANES) WriteDataAsCSVLaneData(log, targetFolder);
-            if (bWRITETRAPS) WriteDataAsCSVTrapData(log, targetFolder);
-            if (bLISTALLELEMENTS) WriteDataAsCSVElement(log, targetFolder);
-        }
-    }
-
-    ReleaseDeviceTable();
+    tagDATAFILE data;
+    if (LoadDataFile(buffer, size, name, &data, log)) WriteReports(data, name, targetFolder, log);
+    data = tagDATAFILE{};  // the device table goes before the buffer it was read from
     free(buffer);
 
     double seconds = ProcessSeconds();
@@ -108,6 +90,43 @@ int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const ch
     fprintf(log, "[%s] - Completed processing of data file [%s] in [%.1f] seconds.\n", szTime, name,
             seconds);
     return 1;
+}
+
+int LoadDataFile(const char* buffer, int size, const char* name, tagDATAFILE* file, FILE* log) {
+    ReadDataHeader(buffer, size, log);
+    if (iNumberofColumns > PERIODS_PER_DAY) {
+        fprintf(log,
+                "[%s] W Data file [%s] claims [%d] columns; only the [%d] periods of one "
+                "day are processed.\n",
+                szTime, name, iNumberofColumns, (int)PERIODS_PER_DAY);
+        iNumberofColumns = PERIODS_PER_DAY;
+    }
+    *file = tagDATAFILE{};
+    file->lpBytes = (const unsigned char*)buffer;
+    file->iSize = size;
+    file->iColumns = DayColumns();
+    ReadNameTable(file, log);
+    if (!file->bTable) return 0;
+    UnpackNamedDevice(file, log);
+    IntegrateTrapData(file, name, log);
+    AggregateStationTrapData(file, name, log);
+    CalculateSpeedLength(*file, name, log);
+    return 1;
+}
+
+void WriteReports(const tagDATAFILE& file, const char* name, const char* targetFolder, FILE* log) {
+    if (!(bWRITEELEMENTS || bWRITELANES || bWRITETRAPS || bLISTALLELEMENTS)) return;
+    if (!ReportDateIsSafe()) {
+        fprintf(log,
+                "[%s] E Start date [%s] of data file [%s] holds a '/' where the report "
+                "names take their date; no report written!\n",
+                szTime, szDataStartTime, name);
+        return;
+    }
+    if (bWRITEELEMENTS) WriteDataAsCSVElementData(file, log, targetFolder);
+    if (bWRITELANES) WriteDataAsCSVLaneData(file, log, targetFolder);
+    if (bWRITETRAPS) WriteDataAsCSVTrapData(file, log, targetFolder);
+    if (bLISTALLELEMENTS) WriteDataAsCSVElement(file, log, targetFolder);
 }
 
 // ---- Header ---------------------------------------------------------------------------------
@@ -201,7 +220,7 @@ int ReadDataHeader(const char* buffer, int size, FILE* log) {
     return 1;
 }
 
-// ---- Device table and unpacking -------------------------------------------------------------
+// ---- Device table ---------------------------------------------------------------------------
 
 enum { NAME_ENTRY_SIZE = 27 };
 
@@ -212,11 +231,21 @@ static uint32_t Little32(const unsigned char* p) {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
-int ReadNameTable(const char* nameTable, int size, FILE* log) {
-    // A record the name table has no entry for would be all zeros, yet a day of it costs as much
-    // memory as a real device: a header claiming millions of names in a small file must not
-    // make the converter take gigabytes. The table keeps the entries the file holds.
-    int64_t room = std::min<int64_t>(iNameListSize, (int64_t)size - iHeaderSize);
+// Sizes a vector sized by the file's own claims; false when the memory cannot be had.
+template <typename T>
+static bool TryResize(std::vector<T>* v, size_t count) {
+    try {
+        v->resize(count);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+int ReadNameTable(tagDATAFILE* file, FILE* log) {
+    // Entries the name table holds: within its claimed size and within the file. The names the
+    // header claims beyond them are all-zero devices, which no step ever lists or links.
+    int64_t room = std::min<int64_t>(iNameListSize, (int64_t)file->iSize - iHeaderSize);
     int64_t holdable = std::max<int64_t>(room, 0) / NAME_ENTRY_SIZE;
     int complete = 1;
     if (iNumberofNames > holdable) {
@@ -224,114 +253,123 @@ int ReadNameTable(const char* nameTable, int size, FILE* log) {
                 "[%s] W While parsing the name table, we ran out of name data before we "
                 "finished the list!\n",
                 szTime);
-        fprintf(log,
-                "[%s] E Header claims [%d] names, but the name table holds only [%d]; the "
-                "device table keeps [%d] records!\n",
-                szTime, iNumberofNames, (int)holdable, (int)holdable);
-        iNumberofNames = (int)holdable;
         complete = 0;
     }
-    size_t count = iNumberofNames > 0 ? (size_t)iNumberofNames : 0;
-    if (!AllocateDeviceTable(count)) {
+    size_t count = (size_t)std::clamp<int64_t>(iNumberofNames, 0, holdable);
+    if (!TryResize(&file->devices, count) || !TryResize(&file->byName, count)) {
+        file->devices = {};
+        file->byName = {};
         fprintf(log,
                 "[%s] E Allocation [%zd] bytes of space for [%d] data names structure "
                 "FAILED!!!\n",
-                szTime, (ssize_t)(count * sizeof(tagDEVICEDATA20SEC)), iNumberofNames);
+                szTime, (ssize_t)(count * (sizeof(tagDEVICE) + sizeof(int))), iNumberofNames);
         return 0;
     }
-    const unsigned char* table = (const unsigned char*)nameTable;
+    file->bTable = true;
+    const unsigned char* table = file->lpBytes + iHeaderSize;  // count > 0: inside the file
     for (size_t j = 0; j < count; j++) {
         const unsigned char* entry = table + NAME_ENTRY_SIZE * j;
-        tagDEVICEDATA20SEC* device = &lpDeviceData20Sec[j];
-        memcpy(device->szName, entry, 19);
-        device->usType = Little16(entry + 19);
-        device->usAux = Little16(entry + 21);
-        device->uiDataOffset = Little32(entry + 23);
+        tagDEVICE& device = file->devices[j];
+        memcpy(device.szName, entry, 19);
+        device.szName[19] = '\0';
+        device.usType = Little16(entry + 19);
+        device.usAux = Little16(entry + 21);
+        device.uiDataOffset = Little32(entry + 23);
+        device.iPeriods = 0;
+        device.iTrapSource = (int)j;
+        device.iFirstLane = -1;
+        device.ucLanes = device.bFinalised = 0;
+        file->byName[j] = (int)j;
     }
+    // Devices are found by their whole name, exactly; duplicates stay in table order.
+    std::sort(file->byName.begin(), file->byName.end(), [file](int a, int b) {
+        int order = strcmp(file->devices[a].szName, file->devices[b].szName);
+        return order != 0 ? order < 0 : a < b;
+    });
     return complete;
 }
 
-void UnpackNamedDevice(const char* buffer, int size, FILE* log) {
-    if (!lpDeviceData20Sec) return;
-    const unsigned char* file = (const unsigned char*)buffer;
-    int columns = DayColumns();
-    for (int i = 0; i < iNumberofNames; i++) {
-        tagDEVICEDATA20SEC* d = &lpDeviceData20Sec[i];
-        int64_t entrySize;
-        switch (d->usType) {
-            case DEVICE_LOOP:
-            case DEVICE_STATION:
-                entrySize = 3;
-                break;
-            case DEVICE_SPEED_TRAP:
-                entrySize = 6;
-                break;
-            case DEVICE_METERED_LANE:
-                entrySize = 2;
-                break;
-            default:
-                continue;
-        }
-        // Only whole entries inside the file are read; later periods keep their zeros.
-        int64_t room = (int64_t)size - (int64_t)d->uiDataOffset;
-        int whole = room > 0 ? (int)std::min<int64_t>(room / entrySize, columns) : 0;
-        if (whole < columns)
+// The devices named `name`, as a range of the name index (positions in table order).
+struct tagNAMED {
+    const int *begin, *end;
+    bool empty() const { return begin == end; }
+};
+static tagNAMED Named(const tagDATAFILE& file, const char* name) {
+    const int* first = file.byName.data();
+    const int* last = first + file.byName.size();
+    const int* lo = std::lower_bound(first, last, name, [&file](int a, const char* b) {
+        return strcmp(file.devices[a].szName, b) < 0;
+    });
+    const int* hi = std::upper_bound(lo, last, name, [&file](const char* b, int a) {
+        return strcmp(b, file.devices[a].szName) < 0;
+    });
+    return {lo, hi};
+}
+// How many of the named devices stand at positions up to `limit`.
+static int64_t NamedUpTo(tagNAMED named, int limit) {
+    return std::upper_bound(named.begin, named.end, limit) - named.begin;
+}
+
+// Packed entry size of a device type, 0 for a type without data.
+static int EntrySize(uint16_t type) {
+    switch (type) {
+        case DEVICE_LOOP:
+        case DEVICE_STATION:
+            return 3;
+        case DEVICE_SPEED_TRAP:
+            return 6;
+        case DEVICE_METERED_LANE:
+            return 2;
+    }
+    return 0;
+}
+
+void UnpackNamedDevice(tagDATAFILE* file, FILE* log) {
+    int columns = file->iColumns;
+    for (tagDEVICE& d : file->devices) {
+        int entrySize = EntrySize(d.usType);
+        if (entrySize == 0) continue;
+        // Only whole entries inside the file are read; later periods stay zero.
+        int64_t room = (int64_t)file->iSize - (int64_t)d.uiDataOffset;
+        d.iPeriods = room > 0 ? (int)std::min<int64_t>(room / entrySize, columns) : 0;
+        if (d.iPeriods < columns)
             fprintf(log,
                     "[%s] W Data block of device [%s] ends past the end of the file; only "
                     "[%d] of [%d] periods unpacked!\n",
-                    szTime, d->szName, whole, columns);
-        const unsigned char* entry = file + (whole > 0 ? d->uiDataOffset : 0);
-        for (int c = 0; c < whole; c++, entry += entrySize) {
-            switch (d->usType) {
-                case DEVICE_LOOP:
-                    unpack_rtdb_loop(entry, &d->usVolume[c], &d->usScanCnt[c], &d->usFlag[c],
-                                     &d->usIncident[c], &d->usNumLanes[c]);
-                    d->ucNPds[c] = (uint8_t)d->usNumLanes[c];
-                    break;
-                case DEVICE_STATION:
-                    unpack_rtdb_station(entry, &d->usVolume[c], &d->usScanCnt[c], &d->usFlag[c],
-                                        &d->usIncident[c], &d->usNumLanes[c]);
-                    if (d->usNumLanes[c] != 0) d->ucNPds[c] = 1;
-                    break;
-                case DEVICE_SPEED_TRAP:
-                    unpack_rtdb_spd_trap(entry, &d->usSpdTenths[c], &d->usLenTenths[c],
-                                         &d->usBin1[c], &d->usBin2[c], &d->usBin3[c], &d->usBin4[c],
-                                         &d->usSpdFlag[c], &d->usSpdFlag2[c]);
-                    d->ucSpdNPds[c] = (uint8_t)(entry[1] >> 7);
-                    break;
-                case DEVICE_METERED_LANE:
-                    unpack_rtdb_mtrd_ln(entry, &d->ucMeter0[c], &d->ucMeter1[c], &d->ucMeter2[c]);
-                    break;
-            }
-        }
+                    szTime, d.szName, d.iPeriods, columns);
     }
 }
 
-// ---- Derived measures -----------------------------------------------------------------------
+// ---- Links ----------------------------------------------------------------------------------
 
-void CopyDevice(int source, int destination) {
-    const tagDEVICEDATA20SEC* from = &lpDeviceData20Sec[source];
-    tagDEVICEDATA20SEC* to = &lpDeviceData20Sec[destination];
-    memcpy(to->usSpdTenths, from->usSpdTenths, sizeof to->usSpdTenths);
-    memcpy(to->usLenTenths, from->usLenTenths, sizeof to->usLenTenths);
-    memcpy(to->usBin1, from->usBin1, sizeof to->usBin1);
-    memcpy(to->usBin2, from->usBin2, sizeof to->usBin2);
-    memcpy(to->usBin3, from->usBin3, sizeof to->usBin3);
-    memcpy(to->usBin4, from->usBin4, sizeof to->usBin4);
-    memcpy(to->usSpdFlag, from->usSpdFlag, sizeof to->usSpdFlag);
-    memcpy(to->usSpdFlag2, from->usSpdFlag2, sizeof to->usSpdFlag2);
-    memcpy(to->ucSpdNPds, from->ucSpdNPds, sizeof to->ucSpdNPds);
-}
-
-int IntegrateTrapData(const char* name, FILE* log) {
-    if (!lpDeviceData20Sec) return 0;
-    int traps = 0, lanes = 0, speedLanes = 0;
-    for (int i = 0; i < iNumberofNames; i++) {
-        const char* trap = lpDeviceData20Sec[i].szName;
+int IntegrateTrapData(tagDATAFILE* file, const char* name, FILE* log) {
+    if (!file->bTable) return 0;
+    std::vector<tagDEVICE>& devices = file->devices;
+    int64_t traps = 0, lanes = 0, speedLanes = 0;
+    // Trap by trap in table order, each partner takes the trap's measurements for the whole day,
+    // so a later trap overwrites an earlier one. Rather than copying, each partner notes where
+    // its measurements come from: per group of equal names (its first place in the index), the
+    // traps that wrote into it, in table order, each up to the position where its scan ended.
+    struct tagWRITE {
+        int limit, source;
+    };
+    std::unordered_map<int, std::vector<tagWRITE>> writes;
+    auto groupOf = [file](tagNAMED named) { return (int)(named.begin - file->byName.data()); };
+    // The device whose measurements device i carries now (before the traps still to come).
+    auto sourceNow = [&](int i) {
+        auto found = writes.find(groupOf(Named(*file, devices[i].szName)));
+        if (found != writes.end())
+            for (auto w = found->second.rbegin(); w != found->second.rend(); ++w)
+                if (w->limit >= i) return w->source;
+        return i;
+    };
+    for (int i = 0; i < (int)devices.size(); i++) {
+        const char* trap = devices[i].szName;
         if (trap[16] != 'T') continue;
         traps++;
         // The trap's lane, the lane's 'M' variant and the speed lane differ from the trap's
-        // name in single letters only.
+        // name in single letters only (a name cut short by a zero byte before them stays as
+        // it is, and then names its own partners).
         char lane[20], variant[20], speed[20];
         memcpy(lane, trap, 20);
         lane[16] = '_';
@@ -339,130 +377,269 @@ int IntegrateTrapData(const char* name, FILE* log) {
         variant[11] = 'M';
         memcpy(speed, trap, 20);
         speed[16] = 'S';
-        bool laneFilled = false, speedFilled = false;
-        for (int j = 0; j < iNumberofNames; j++) {
-            const char* candidate = lpDeviceData20Sec[j].szName;
-            if (strcmp(candidate, lane) == 0 || strcmp(candidate, variant) == 0) {
-                CopyDevice(i, j);
-                lanes++;
-                laneFilled = true;
-            } else if (strcmp(candidate, speed) == 0) {
-                CopyDevice(i, j);
-                speedLanes++;
-                speedFilled = true;
-            }
-            if (laneFilled && speedFilled) break;
+        tagNAMED asLane = Named(*file, lane);
+        tagNAMED asVariant = strcmp(variant, lane) ? Named(*file, variant) : tagNAMED{};
+        tagNAMED asSpeed =
+            strcmp(speed, lane) && strcmp(speed, variant) ? Named(*file, speed) : tagNAMED{};
+        // The scan through the table ends once a lane and a speed lane are both filled.
+        int limit = INT_MAX;
+        if ((!asLane.empty() || !asVariant.empty()) && !asSpeed.empty()) {
+            int firstLane = std::min(asLane.empty() ? INT_MAX : *asLane.begin,
+                                     asVariant.empty() ? INT_MAX : *asVariant.begin);
+            limit = std::max(firstLane, *asSpeed.begin);
+        }
+        lanes += NamedUpTo(asLane, limit) + NamedUpTo(asVariant, limit);
+        speedLanes += NamedUpTo(asSpeed, limit);
+        if (lane[0] == '\0')  // the names the table lacks are empty too
+            lanes += std::max<int64_t>(iNumberofNames - (int64_t)devices.size(), 0);
+        int source = sourceNow(i);
+        for (tagNAMED partners : {asLane, asVariant, asSpeed})
+            if (!partners.empty()) writes[groupOf(partners)].push_back({limit, source});
+    }
+    // Each partner carries the last trap, in table order, whose scan reached it: members from
+    // the last position down, taking in the writes whose scans reached that far.
+    const int* index = file->byName.data();
+    const int* indexEnd = index + file->byName.size();
+    for (auto& written : writes) {
+        const std::vector<tagWRITE>& list = written.second;
+        const int* begin = index + written.first;
+        const int* end = begin;
+        while (end < indexEnd && strcmp(devices[*end].szName, devices[*begin].szName) == 0) end++;
+        std::vector<int> reach(list.size());
+        for (size_t w = 0; w < list.size(); w++) reach[w] = (int)w;
+        std::sort(reach.begin(), reach.end(),
+                  [&list](int a, int b) { return list[a].limit > list[b].limit; });
+        int latest = -1;
+        size_t taken = 0;
+        for (const int* member = end; member-- > begin;) {
+            for (; taken < reach.size() && list[reach[taken]].limit >= *member; taken++)
+                latest = std::max(latest, reach[taken]);
+            if (latest >= 0) devices[*member].iTrapSource = list[latest].source;
         }
     }
     fprintf(log,
             "[%s] - Processed [%d] Traps into [%d] _x Lanes and Sx Lanes [%d] in file "
             "[%s]...\n",
-            szTime, traps, lanes, speedLanes, name);
+            szTime, (int)traps, (int)lanes, (int)speedLanes, name);
     return 1;
 }
 
-// Adds lane R's trap data of the first `columns` periods into station S. Valid periods add
-// their bins and vehicle-weighted speed and length (kept wide in speedSum / lengthSum, and
-// modulo 65536 in the station itself) and count as a valid lane; "valid and empty" periods
-// (trap working, no vehicles) only count.
-static void AddLaneIntoStation(const tagDEVICEDATA20SEC* R, tagDEVICEDATA20SEC* S, int columns,
-                               uint32_t* speedSum, uint32_t* lengthSum) {
-    for (int c = 0; c < columns; c++) {
-        uint32_t vehicles = (uint32_t)R->usBin1[c] + R->usBin2[c] + R->usBin3[c] + R->usBin4[c];
-        uint16_t speed = R->usSpdTenths[c];
-        if ((R->usSpdFlag2[c] & 128) && speed >= 100 && speed <= 1109) {
-            uint32_t length = R->usLenTenths[c];
-            S->usBin1[c] = (uint16_t)(S->usBin1[c] + R->usBin1[c]);
-            S->usBin2[c] = (uint16_t)(S->usBin2[c] + R->usBin2[c]);
-            S->usBin3[c] = (uint16_t)(S->usBin3[c] + R->usBin3[c]);
-            S->usBin4[c] = (uint16_t)(S->usBin4[c] + R->usBin4[c]);
-            speedSum[c] += speed * vehicles;
-            lengthSum[c] += length * vehicles;
-            S->usSpdTenths[c] = (uint16_t)speedSum[c];
-            S->usLenTenths[c] = (uint16_t)lengthSum[c];
-            S->usSpdFlag[c]++;
-        } else if ((R->usSpdFlag[c] & 128) && speed == 0 && vehicles == 0) {
-            S->usSpdFlag[c]++;
+// Lane count of a loop or station in the first period of the day (0 for other devices).
+static int LanesAtFirstPeriod(const tagDATAFILE& file, const tagDEVICE& d) {
+    if ((d.usType != DEVICE_LOOP && d.usType != DEVICE_STATION) || d.iPeriods == 0) return 0;
+    return (file.lpBytes[d.uiDataOffset] >> 3) & 0x07;
+}
+
+void AggregateStationTrapData(tagDATAFILE* file, const char* name, FILE* log) {
+    (void)name;
+    (void)log;
+    for (tagDEVICE& S : file->devices) {
+        if (S.usType != DEVICE_STATION || strlen(S.szName) < 18) continue;
+        // Lane k is the station's name with "__k" at 15 to 17, found only after lane k - 1. The
+        // station expects as many lanes as it reports in the first period; with none expected
+        // it sums all eight it finds and never averages.
+        char lane[20];
+        memcpy(lane, S.szName, 20);
+        lane[15] = '_';
+        lane[16] = '_';
+        int expected = LanesAtFirstPeriod(*file, S);
+        int found = 0, after = -1, first = (int)file->lanes.size();
+        while (found < 8) {
+            lane[17] = "12345678"[found];
+            tagNAMED named = Named(*file, lane);
+            const int* next = std::upper_bound(named.begin, named.end, after);
+            if (next == named.end) break;
+            after = *next;
+            file->lanes.push_back(after);
+            if (++found == expected) {
+                S.bFinalised = 1;
+                break;
+            }
         }
+        if (found > 0) {
+            S.iFirstLane = first;
+            S.ucLanes = (uint8_t)found;
+        }
+    }
+}
+
+static int ScanCountAt(const tagDATAFILE& file, const tagDEVICE& d, int c) {
+    const unsigned char* entry = file.lpBytes + d.uiDataOffset + 3 * (size_t)c;
+    return (entry[0] & 0x07) << 8 | entry[1];
+}
+
+void CalculateSpeedLength(const tagDATAFILE& file, const char* name, FILE* log) {
+    (void)name;
+    (void)log;
+    for (const tagDEVICE& d : file.devices) {
+        if (d.usType != DEVICE_LOOP && d.usType != DEVICE_STATION) continue;
+        for (int c = 0; c < d.iPeriods; c++) {
+            int scan = ScanCountAt(file, d, c);
+            if (scan > 1200)
+                printf("       W  ScanCount exceeded 1200 >>>   %x\t%s\t%d.\n", (unsigned)scan,
+                       d.szName, c);
+        }
+    }
+}
+
+// ---- Blocks of periods ----------------------------------------------------------------------
+
+// The values of one block should stay within a few megabytes, whatever the number of devices:
+// a day of them is never needed at once.
+enum { BLOCK_BUDGET = 4 << 20 };
+
+void PlanBlock(const tagDATAFILE& file, const std::vector<int>& devices, tagBLOCK* block,
+               std::vector<int>* local) {
+    std::vector<int>& at = *local;
+    for (int p : block->members) at[p] = -1;
+    // The devices, then the lanes of every station among them, and theirs in turn.
+    std::vector<int>& members = block->members;
+    members.assign(devices.begin(), devices.end());
+    for (int p : members) at[p] = 0;
+    for (size_t i = 0; i < members.size(); i++) {
+        const tagDEVICE& d = file.devices[members[i]];
+        if (d.iFirstLane < 0) continue;
+        for (int k = 0; k < d.ucLanes; k++) {
+            int lane = file.lanes[d.iFirstLane + k];
+            if (at[lane] < 0) {
+                at[lane] = 0;
+                members.push_back(lane);
+            }
+        }
+    }
+    std::sort(members.begin(), members.end());
+    block->stations.clear();
+    block->stationLanes.clear();
+    block->laneAt.assign(1, 0);
+    for (size_t i = 0; i < members.size(); i++) at[members[i]] = (int)i;
+    for (size_t i = 0; i < members.size(); i++) {
+        const tagDEVICE& d = file.devices[members[i]];
+        if (d.iFirstLane < 0) continue;
+        block->stations.push_back((int)i);
+        for (int k = 0; k < d.ucLanes; k++)
+            block->stationLanes.push_back(at[file.lanes[d.iFirstLane + k]]);
+        block->laneAt.push_back((int)block->stationLanes.size());
+    }
+}
+
+int BlockPeriods(const tagBLOCK& block) {
+    size_t row = std::max<size_t>(block.members.size(), 1) * sizeof(tagPERIODVALUES);
+    return (int)std::clamp<size_t>(BLOCK_BUDGET / row, 1, PERIODS_PER_DAY);
+}
+
+// Caps the scan count at 1200 and estimates the vehicle length a 65 mph vehicle would give, and
+// the speed that rounded length gives back.
+static void EstimateSpeedLength(tagPERIODVALUES* v) {
+    int64_t scan = std::min<int64_t>(v->usScanCnt, 1200);
+    v->usScanCnt = (uint16_t)scan;
+    int64_t volume = v->usVolume;
+    int64_t lanes = v->usNumLanes;
+    // Products are whole numbers, the quotient is taken in double and truncated after adding 0.5.
+    if (volume != 0)
+        v->usEstLength =
+            (uint16_t)(int64_t)((double)(lanes * 715 * scan) / (double)(volume * 450) + 0.5);
+    if (lanes * scan != 0)
+        v->usCalcSpdTenths = (uint16_t)(int64_t)((double)(v->usEstLength * volume * 450) /
+                                                     (double)(11 * scan * lanes) +
+                                                 0.5);
+}
+
+// Unpacks the member's own measures, capped and estimated, and its trap's measurements for
+// `count` periods from `first`, into every `stride`-th value. Entries past the device's block
+// give zeros.
+static void UnpackMember(const tagDATAFILE& file, const tagDEVICE& d, int first, int count,
+                         tagPERIODVALUES* v, size_t stride) {
+    const tagDEVICE& trap = file.devices[d.iTrapSource];
+    bool loop = d.usType == DEVICE_LOOP, station = d.usType == DEVICE_STATION;
+    int own = loop || station ? std::clamp(d.iPeriods - first, 0, count) : 0;
+    int measured =
+        trap.usType == DEVICE_SPEED_TRAP ? std::clamp(trap.iPeriods - first, 0, count) : 0;
+    for (int k = 0; k < count; k++, v += stride) {
+        *v = {};
+        if (k < own) {
+            const unsigned char* entry = file.lpBytes + d.uiDataOffset + 3 * (size_t)(first + k);
+            if (loop) {
+                unpack_rtdb_loop(entry, &v->usVolume, &v->usScanCnt, &v->usFlag, &v->usIncident,
+                                 &v->usNumLanes);
+                v->ucNPds = (uint8_t)v->usNumLanes;
+            } else {
+                unpack_rtdb_station(entry, &v->usVolume, &v->usScanCnt, &v->usFlag, &v->usIncident,
+                                    &v->usNumLanes);
+                v->ucNPds = v->usNumLanes != 0;
+            }
+            EstimateSpeedLength(v);
+        }
+        if (k < measured) {
+            const unsigned char* entry = file.lpBytes + trap.uiDataOffset + 6 * (size_t)(first + k);
+            unpack_rtdb_spd_trap(entry, &v->usSpdTenths, &v->usLenTenths, &v->usBin1, &v->usBin2,
+                                 &v->usBin3, &v->usBin4, &v->usSpdFlag, &v->usSpdFlag2);
+            v->ucSpdNPds = (uint8_t)(entry[1] >> 7);
+        }
+    }
+}
+
+// Adds lane R's trap data into station S for one period. A valid period adds its bins and its
+// vehicle-weighted speed and length (kept wide in the sums, and modulo 65536 in the station
+// itself) and counts as a valid lane; "valid and empty" (trap working, no vehicles) only counts.
+// R may be S itself: every field is read before it is written, as a day-long sum would.
+static void AddLaneIntoStation(const tagPERIODVALUES* R, tagPERIODVALUES* S, uint32_t* speedSum,
+                               uint32_t* lengthSum) {
+    uint32_t vehicles = (uint32_t)R->usBin1 + R->usBin2 + R->usBin3 + R->usBin4;
+    uint16_t speed = R->usSpdTenths;
+    if ((R->usSpdFlag2 & 128) && speed >= 100 && speed <= 1109) {
+        uint32_t length = R->usLenTenths;
+        S->usBin1 = (uint16_t)(S->usBin1 + R->usBin1);
+        S->usBin2 = (uint16_t)(S->usBin2 + R->usBin2);
+        S->usBin3 = (uint16_t)(S->usBin3 + R->usBin3);
+        S->usBin4 = (uint16_t)(S->usBin4 + R->usBin4);
+        *speedSum += speed * vehicles;
+        *lengthSum += length * vehicles;
+        S->usSpdTenths = (uint16_t)*speedSum;
+        S->usLenTenths = (uint16_t)*lengthSum;
+        S->usSpdFlag++;
+    } else if ((R->usSpdFlag & 128) && speed == 0 && vehicles == 0) {
+        S->usSpdFlag++;
     }
 }
 
 // Turns station S's sums into vehicle-weighted averages, and its valid-lane count into the
 // flag 128 when at least 65 % of its lanes delivered data (0 for a period without lanes).
-static void FinaliseStation(tagDEVICEDATA20SEC* S, int columns, const uint32_t* speedSum,
-                            const uint32_t* lengthSum) {
-    for (int c = 0; c < columns; c++) {
-        uint32_t total = (uint32_t)S->usBin1[c] + S->usBin2[c] + S->usBin3[c] + S->usBin4[c];
-        S->usSpdTenths[c] = total ? (uint16_t)(speedSum[c] / total) : 0;
-        S->usLenTenths[c] = total ? (uint16_t)(lengthSum[c] / total) : 0;
-        uint16_t lanes = S->usNumLanes[c];
-        S->usSpdFlag[c] = (lanes != 0 && (double)S->usSpdFlag[c] / lanes >= 0.65) ? 128 : 0;
-    }
+static void FinaliseStation(tagPERIODVALUES* S, uint32_t speedSum, uint32_t lengthSum) {
+    uint32_t total = (uint32_t)S->usBin1 + S->usBin2 + S->usBin3 + S->usBin4;
+    S->usSpdTenths = total ? (uint16_t)(speedSum / total) : 0;
+    S->usLenTenths = total ? (uint16_t)(lengthSum / total) : 0;
+    uint16_t lanes = S->usNumLanes;
+    S->usSpdFlag = (lanes != 0 && (double)S->usSpdFlag / lanes >= 0.65) ? 128 : 0;
 }
 
-void AggregateStationTrapData(const char* name, FILE* log) {
-    (void)name;
-    (void)log;
-    if (!lpDeviceData20Sec || iNumberofNames <= 0) return;
-    int columns = DayColumns();
-    static uint32_t speedSum[PERIODS_PER_DAY], lengthSum[PERIODS_PER_DAY];
-    for (int s = 0; s < iNumberofNames; s++) {
-        tagDEVICEDATA20SEC* S = &lpDeviceData20Sec[s];
-        if (S->usType != DEVICE_STATION || strlen(S->szName) < 18) continue;
-        char lane[20];
-        memcpy(lane, S->szName, 20);
-        lane[15] = '_';
-        lane[16] = '_';
-        int expected = S->usNumLanes[0];
-        for (int c = 0; c < columns; c++) {
-            speedSum[c] = S->usSpdTenths[c];
-            lengthSum[c] = S->usLenTenths[c];
+void FillBlock(const tagDATAFILE& file, tagBLOCK* block, int first, int count) {
+    size_t width = block->members.size();
+    block->iFirst = first;
+    block->iCount = count;
+    block->values.resize(width * (size_t)count);
+    for (size_t i = 0; i < width; i++)
+        UnpackMember(file, file.devices[block->members[i]], first, count, &block->values[i], width);
+    // Stations in table order: a station that is another's lane is summed before it is read
+    // when it comes first. Periods past the file's columns keep their zeros.
+    int derived = std::clamp(file.iColumns - first, 0, count);
+    block->speedSum.resize((size_t)count);
+    block->lengthSum.resize((size_t)count);
+    for (size_t s = 0; s < block->stations.size(); s++) {
+        tagPERIODVALUES* S = &block->values[block->stations[s]];
+        const tagDEVICE& station = file.devices[block->members[block->stations[s]]];
+        for (int k = 0; k < derived; k++) {
+            block->speedSum[k] = S[k * width].usSpdTenths;
+            block->lengthSum[k] = S[k * width].usLenTenths;
         }
-        // Lane k is found only after lane k - 1: one pass through the table, one digit at a time.
-        int found = 0;
-        for (int r = 0; r < iNumberofNames; r++) {
-            lane[17] = "12345678"[found];
-            if (strcmp(lpDeviceData20Sec[r].szName, lane) != 0) continue;
-            found++;
-            AddLaneIntoStation(&lpDeviceData20Sec[r], S, columns, speedSum, lengthSum);
-            if (found == expected) {
-                FinaliseStation(S, columns, speedSum, lengthSum);
-                break;
-            }
-            if (found == 8) break;
+        for (int l = block->laneAt[s]; l < block->laneAt[s + 1]; l++) {
+            const tagPERIODVALUES* R = &block->values[block->stationLanes[l]];
+            for (int k = 0; k < derived; k++)
+                AddLaneIntoStation(&R[k * width], &S[k * width], &block->speedSum[k],
+                                   &block->lengthSum[k]);
         }
-    }
-}
-
-void CalculateSpeedLength(const char* name, FILE* log) {
-    (void)name;
-    (void)log;
-    if (!lpDeviceData20Sec || iNumberofNames <= 0) return;
-    int columns = DayColumns();
-    for (int i = 0; i < iNumberofNames; i++) {
-        tagDEVICEDATA20SEC* d = &lpDeviceData20Sec[i];
-        for (int c = 0; c < columns; c++) {
-            int64_t scan = d->usScanCnt[c];
-            if (scan > 1200) {
-                printf("       W  ScanCount exceeded 1200 >>>   %x\t%s\t%d.\n", (unsigned)scan,
-                       d->szName, c);
-                d->usScanCnt[c] = 1200;
-                scan = 1200;
-            }
-            int64_t volume = d->usVolume[c];
-            int64_t lanes = d->usNumLanes[c];
-            // Products are whole numbers, the quotient is taken in double and truncated after
-            // adding 0.5: the estimate a 65 mph vehicle of that length would give.
-            if (volume != 0)
-                d->usEstLength[c] =
-                    (uint16_t)(int64_t)((double)(lanes * 715 * scan) / (double)(volume * 450) +
-                                        0.5);
-            if (lanes * scan != 0)
-                d->usCalcSpdTenths[c] =
-                    (uint16_t)(int64_t)((double)(d->usEstLength[c] * volume * 450) /
-                                            (double)(11 * scan * lanes) +
-                                        0.5);
-        }
+        if (station.bFinalised)
+            for (int k = 0; k < derived; k++)
+                FinaliseStation(&S[k * width], block->speedSum[k], block->lengthSum[k]);
     }
 }
 
@@ -534,7 +711,7 @@ static inline uint8_t FlowClass(uint16_t lanes, uint16_t volume) {
     return flow <= 999 ? 3 : flow <= 1499 ? 2 : flow <= 1999 ? 1 : 100;
 }
 
-// The element writer classifies every visited period of every record: kept inline there.
+// Colour classes of one period (3, 2, 1, 100 from light to heavy traffic; 4 no data).
 static inline void Colours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16_t volume,
                            uint8_t* color0, uint8_t* color1, uint8_t* color2) {
     if (lanes == 0) {
@@ -557,15 +734,11 @@ static inline void Colours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16
     *color2 = speed >= 501 ? 3 : speed >= 401 ? 2 : speed >= 301 ? 1 : 100;
 }
 
-void ClassifyColours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16_t volume,
-                     uint8_t* color0, uint8_t* color1, uint8_t* color2) {
-    Colours(lanes, scan, speed, volume, color0, color1, color2);
-}
-
 // Row fields. Every writer has REPORT_ROW_RESERVE bytes of room for a row, far more than the
 // longest row (about 200 bytes), so texts are copied in fixed-size pieces.
 // The field writers sit in the innermost loop of every report: always inlined.
 #define HOT inline __attribute__((always_inline))
+#define HOT_LAMBDA __attribute__((always_inline))
 
 static HOT char* Comma(char* p) {
     *p = ',';
@@ -690,15 +863,15 @@ static void ChoosePeriods(FILE* log, const char* path, bool console, int* first,
     *end = column + 1;
 }
 
-// Applies -D: the index of the chosen device, -1 when it is not in the table (warned), or -2
+// Applies -D: the position of the chosen device, -1 when it is not in the table (warned), or -2
 // when no device is chosen.
-static int ChooseDevice(FILE* log) {
+static int ChooseDevice(const tagDATAFILE& file, FILE* log) {
     if (!bDEVICE || szDevice[0] == '\0') return -2;
-    for (int i = 0; lpDeviceData20Sec && i < iNumberofNames; i++) {
-        if (strcmp(lpDeviceData20Sec[i].szName, szDevice) == 0) {
+    for (size_t i = 0; i < file.devices.size(); i++) {
+        if (strcmp(file.devices[i].szName, szDevice) == 0) {
             fprintf(log, "[%s] - Processing device [%s]\n", szTime, szDevice);
             printf("Processing device [%s]\n", szDevice);
-            return i;
+            return (int)i;
         }
     }
     fprintf(log, "[%s] W Device [%s] NOT found!\n", szTime, szDevice);
@@ -706,78 +879,94 @@ static int ChooseDevice(FILE* log) {
     return -1;
 }
 
-// The records a report visits: the chosen one or all, those for which keep(record, chosen)
+// The devices a report lists: the chosen one or all, those for which listed(device, chosen)
 // holds.
-template <typename Keep>
-static std::vector<int> SelectDevices(int chosen, Keep keep) {
+template <typename Listed>
+static std::vector<int> SelectDevices(const tagDATAFILE& file, int chosen, Listed listed) {
     std::vector<int> devices;
-    for (int i = chosen >= 0 ? chosen : 0; i < (chosen >= 0 ? chosen + 1 : iNumberofNames); i++)
-        if (keep(lpDeviceData20Sec[i], chosen >= 0)) devices.push_back(i);
+    int end = chosen >= 0 ? chosen + 1 : (int)file.devices.size();
+    for (int i = chosen >= 0 ? chosen : 0; i < end; i++)
+        if (listed(file.devices[i], chosen >= 0)) devices.push_back(i);
     return devices;
 }
 
-// Writes the rows of `devices` over columns [first, end). Each record's values are first
-// gathered into small cells, BLOCK periods at a time, so that its arrays are read in whole
-// cache lines; the rows are then formatted from the cells in the order the report asks for.
-// prepare(first, end) runs before the cells of columns [first, end) are gathered.
-enum { BLOCK = 32 };
-template <typename Cell, typename Prepare, typename Gather, typename Emit>
-static void WriteRows(tagREPORTFILE* report, const std::vector<int>& devices, int first, int end,
-                      bool rowsFirst, Prepare prepare, Gather gather, Emit emit) {
+// A block to be filled on another thread.
+struct tagFILLJOB {
+    const tagDATAFILE* lpFile;
+    tagBLOCK* lpBlock;
+    int iFirst, iCount;
+};
+static void* FillAhead(void* job) {
+    tagFILLJOB* j = (tagFILLJOB*)job;
+    FillBlock(*j->lpFile, j->lpBlock, j->iFirst, j->iCount);
+    return nullptr;
+}
+
+// Writes the rows of `devices` over columns [first, end), emit(p, values, c) formatting one.
+// Period first, the values of all the devices are made a block of periods at a time; device
+// first (-R), each device's own, with the lanes a station needs, over the whole range.
+template <typename Emit>
+static void WriteRows(tagREPORTFILE* report, const tagDATAFILE& file,
+                      const std::vector<int>& devices, int first, int end, bool rowsFirst,
+                      Emit emit) {
     size_t count = devices.size();
-    if (first >= end) return;
-    // The names, side by side: a row's name is then never a cache miss in a far record.
+    if (first >= end || count == 0) return;
+    // The names, side by side: a row's name is then never a cache miss.
     struct Name {
-        char text[sizeof(tagDEVICEDATA20SEC::szName)];
+        char text[sizeof(tagDEVICE::szName)];
         size_t length;
     };
     std::vector<Name> names(count);
     for (size_t i = 0; i < count; i++) {
-        memcpy(names[i].text, lpDeviceData20Sec[devices[i]].szName, sizeof names[i].text);
+        memcpy(names[i].text, file.devices[devices[i]].szName, sizeof names[i].text);
         names[i].length = strlen(names[i].text);
     }
-    auto writeRow = [&](size_t i, const Cell& cell, int c) {
+    auto writeRow = [&](size_t i, const tagPERIODVALUES& values, int c) HOT_LAMBDA {
         char* p = ReportCursor(report);
         memcpy(p, names[i].text, sizeof names[i].text);
-        ReportCommit(report, emit(p + names[i].length, cell, c));
+        ReportCommit(report, emit(p + names[i].length, values, c));
     };
+    tagBLOCK block;
+    std::vector<int> local(file.devices.size(), -1);
     if (rowsFirst) {
-        prepare(first, end);
-        Cell cells[BLOCK];
         for (size_t i = 0; i < count; i++) {
-            for (int block = first; block < end; block += BLOCK) {
-                int n = std::min((int)BLOCK, end - block);
-                gather(lpDeviceData20Sec[devices[i]], block, n, cells, 1);
-                for (int k = 0; k < n; k++) writeRow(i, cells[k], block + k);
+            PlanBlock(file, {devices[i]}, &block, &local);
+            int at = local[devices[i]], periods = BlockPeriods(block);
+            for (int from = first; from < end; from += periods) {
+                int n = std::min(periods, end - from);
+                FillBlock(file, &block, from, n);
+                for (int c = from; c < from + n; c++) writeRow(i, block.At(c, at), c);
             }
         }
         return;
     }
-    std::vector<Cell> cells(count * BLOCK);
-    for (int block = first; block < end; block += BLOCK) {
-        int n = std::min((int)BLOCK, end - block);
-        prepare(block, block + n);
-        for (size_t i = 0; i < count; i++)
-            gather(lpDeviceData20Sec[devices[i]], block, n, &cells[i], count);
-        for (int k = 0; k < n; k++)
-            for (size_t i = 0; i < count; i++) writeRow(i, cells[k * count + i], block + k);
+    // Period first, the next block is filled on a second thread while this one's rows are
+    // formatted (inline when no thread can be had).
+    tagBLOCK next;
+    PlanBlock(file, devices, &block, &local);
+    next = block;
+    std::vector<int> at(count);
+    for (size_t i = 0; i < count; i++) at[i] = local[devices[i]];
+    int periods = BlockPeriods(block);
+    FillBlock(file, &block, first, std::min(periods, end - first));
+    for (int from = first; from < end; from += periods) {
+        int n = std::min(periods, end - from);
+        tagFILLJOB job = {&file, &next, from + n, std::min(periods, end - from - n)};
+        pthread_t filler;
+        bool ahead = job.iCount > 0 && pthread_create(&filler, nullptr, FillAhead, &job) == 0;
+        for (int c = from; c < from + n; c++)
+            for (size_t i = 0; i < count; i++) writeRow(i, block.At(c, at[i]), c);
+        if (ahead)
+            pthread_join(filler, nullptr);
+        else if (job.iCount > 0)
+            FillAhead(&job);
+        std::swap(block, next);
     }
 }
 
 // ---- Element report -------------------------------------------------------------------------
 
-struct tagELEMENTCELL {
-    uint16_t lanes, volume, scan, flag, speed, length, bin1, bin2, bin3, bin4, spdFlag, spdFlag2,
-        estLength, calcSpeed;
-    uint8_t nPds, spdNPds, color0, color1, color2;
-};
-
-static void Classify(tagDEVICEDATA20SEC& d, int c) {
-    Colours(d.usNumLanes[c], d.usScanCnt[c], d.usSpdTenths[c], d.usVolume[c], &d.ucColor0[c],
-            &d.ucColor1[c], &d.ucColor2[c]);
-}
-
-int WriteDataAsCSVElementData(FILE* log, const char* folder) {
+int WriteDataAsCSVElementData(const tagDATAFILE& file, FILE* log, const char* folder) {
     const char* format = bDEVICE              ? "%sKORVA20Sec_Element_D_%.2s%.2s%.4s.csv"
                          : bPERIOD            ? "%sKORVA20Sec_Element_P_%.2s%.2s%.4s.csv"
                          : bINCLUDESPEEDLANES ? "%sKORVA20Sec_Element_S_%.2s%.2s%.4s.csv"
@@ -786,7 +975,7 @@ int WriteDataAsCSVElementData(FILE* log, const char* folder) {
     if (!StartReport(&report, format, folder, kWriting, log)) return 0;
     int first, end;
     ChoosePeriods(log, report.szPath, true, &first, &end);
-    int chosen = ChooseDevice(log);
+    int chosen = ChooseDevice(file, log);
     static const char header[] =
         "Name,NumLanes,Volume,OccTenths,ScanCnt,Flag,NPds,Color0,Color1,Color2,SpdTenths,"
         "LenTenths,Bin1,Bin2,Bin3,Bin4,SpdFlag,SpdFlag2,SpdNPds,EstLength,CalcSpdTenths,"
@@ -794,73 +983,52 @@ int WriteDataAsCSVElementData(FILE* log, const char* folder) {
     ReportWrite(&report, header, sizeof header - 1);
     if (chosen == -1) return PublishReportFile(&report, log);
 
-    // Loops and stations get rows (speed lanes only with -S, unless chosen); every visited
-    // record is classified, whatever its type: listed ones while their cells are gathered, the
-    // others before.
-    auto listed = [](const tagDEVICEDATA20SEC& d, bool chosen) {
+    // Loops and stations get rows (speed lanes only with -S, unless chosen).
+    std::vector<int> devices = SelectDevices(file, chosen, [](const tagDEVICE& d, bool chosen) {
         if (d.usType == DEVICE_STATION) return true;
         return d.usType == DEVICE_LOOP && (chosen || d.szName[16] != 'S' || bINCLUDESPEEDLANES);
-    };
-    std::vector<int> devices = SelectDevices(chosen, listed);
-    std::vector<int> others = SelectDevices(
-        chosen, [&](const tagDEVICEDATA20SEC& d, bool chosen) { return !listed(d, chosen); });
+    });
     static tagTIMETEXTS times;
     MakeTimeTexts(&times, first, end, true);
     tagNUMBERTABLE* twelfths = NumberTable(TEXT_TWELFTHS_1);
     tagNUMBERTABLE* tenths = NumberTable(TEXT_TENTHS_1);
     tagNUMBERTABLE* whole = NumberTable(TEXT_WHOLE_1);
-    auto classifyOthers = [&others](int from, int to) {
-        for (int i : others)
-            for (int c = from; c < to; c++) Classify(lpDeviceData20Sec[i], c);
-    };
-    auto gather = [](tagDEVICEDATA20SEC& d, int from, int n, tagELEMENTCELL* cell, size_t stride) {
-        for (int c = from; c < from + n; c++, cell += stride) {
-            Classify(d, c);
-            *cell = {d.usNumLanes[c],  d.usVolume[c],        d.usScanCnt[c], d.usFlag[c],
-                     d.usSpdTenths[c], d.usLenTenths[c],     d.usBin1[c],    d.usBin2[c],
-                     d.usBin3[c],      d.usBin4[c],          d.usSpdFlag[c], d.usSpdFlag2[c],
-                     d.usEstLength[c], d.usCalcSpdTenths[c], d.ucNPds[c],    d.ucSpdNPds[c],
-                     d.ucColor0[c],    d.ucColor1[c],        d.ucColor2[c]};
-        }
-    };
-    auto emit = [&](char* p, const tagELEMENTCELL& e, int c) {
-        p = PutUnsigned(Comma(p), e.lanes);
-        p = PutUnsigned(Comma(p), e.volume);
-        p = PutScaled(Comma(p), twelfths, e.scan);
-        p = PutUnsigned(Comma(p), e.scan);
-        p = PutUnsigned(Comma(p), e.flag);
-        p = PutUnsigned(Comma(p), e.nPds);
-        p = PutUnsigned(Comma(p), e.color0);
-        p = PutUnsigned(Comma(p), e.color1);
-        p = PutUnsigned(Comma(p), e.color2);
-        p = PutScaled(Comma(p), tenths, e.speed);
-        p = PutScaled(Comma(p), tenths, e.length);
-        p = PutUnsigned(Comma(p), e.bin1);
-        p = PutUnsigned(Comma(p), e.bin2);
-        p = PutUnsigned(Comma(p), e.bin3);
-        p = PutUnsigned(Comma(p), e.bin4);
-        p = PutUnsigned(Comma(p), e.spdFlag);
-        p = PutUnsigned(Comma(p), e.spdFlag2);
-        p = PutUnsigned(Comma(p), e.spdNPds);
-        p = PutUnsigned(Comma(p), e.estLength);
-        p = PutScaled(Comma(p), whole, e.calcSpeed);
-        // The scan-count sum is the signed 32-bit product the report has always carried.
-        p = std::to_chars(Comma(p), p + 13, (int32_t)((uint32_t)e.lanes * e.scan)).ptr;
+    auto emit = [&](char* p, const tagPERIODVALUES& e, int c) HOT_LAMBDA {
+        uint8_t color0, color1, color2;
+        Colours(e.usNumLanes, e.usScanCnt, e.usSpdTenths, e.usVolume, &color0, &color1, &color2);
+        p = PutUnsigned(Comma(p), e.usNumLanes);
+        p = PutUnsigned(Comma(p), e.usVolume);
+        p = PutScaled(Comma(p), twelfths, e.usScanCnt);
+        p = PutUnsigned(Comma(p), e.usScanCnt);
+        p = PutUnsigned(Comma(p), e.usFlag);
+        p = PutUnsigned(Comma(p), e.ucNPds);
+        p = PutUnsigned(Comma(p), color0);
+        p = PutUnsigned(Comma(p), color1);
+        p = PutUnsigned(Comma(p), color2);
+        p = PutScaled(Comma(p), tenths, e.usSpdTenths);
+        p = PutScaled(Comma(p), tenths, e.usLenTenths);
+        p = PutUnsigned(Comma(p), e.usBin1);
+        p = PutUnsigned(Comma(p), e.usBin2);
+        p = PutUnsigned(Comma(p), e.usBin3);
+        p = PutUnsigned(Comma(p), e.usBin4);
+        p = PutUnsigned(Comma(p), e.usSpdFlag);
+        p = PutUnsigned(Comma(p), e.usSpdFlag2);
+        p = PutUnsigned(Comma(p), e.ucSpdNPds);
+        p = PutUnsigned(Comma(p), e.usEstLength);
+        p = PutScaled(Comma(p), whole, e.usCalcSpdTenths);
+        // The scan-count sum is a signed 32-bit product.
+        p = std::to_chars(Comma(p), p + 13, (int32_t)((uint32_t)e.usNumLanes * e.usScanCnt)).ptr;
         p = PutTime(Comma(p), times, c);
         *p = '\n';
         return p + 1;
     };
-    WriteRows<tagELEMENTCELL>(&report, devices, first, end, false, classifyOthers, gather, emit);
+    WriteRows(&report, file, devices, first, end, false, emit);
     return PublishReportFile(&report, log);
 }
 
 // ---- Lane report ----------------------------------------------------------------------------
 
-struct tagLANECELL {
-    uint16_t lanes, volume, scan, flag, incident, speed, length;
-};
-
-int WriteDataAsCSVLaneData(FILE* log, const char* folder) {
+int WriteDataAsCSVLaneData(const tagDATAFILE& file, FILE* log, const char* folder) {
     const char* format = bPERIOD              ? "%sKORVA20Sec_Lane_P_%.2s%.2s%.4s.csv"
                          : bDEVICE            ? "%sKORVA20Sec_Lane_D_%.2s%.2s%.4s.csv"
                          : bINCLUDESPEEDLANES ? "%sKORVA20Sec_Lane_S_%.2s%.2s%.4s.csv"
@@ -870,13 +1038,13 @@ int WriteDataAsCSVLaneData(FILE* log, const char* folder) {
     if (!StartReport(&report, format, folder, kWriting, log)) return 0;
     int first, end;
     ChoosePeriods(log, report.szPath, true, &first, &end);
-    int chosen = ChooseDevice(log);
+    int chosen = ChooseDevice(file, log);
     ReportPrintf(&report,
                  "name,collectiontime,lanes,volume,occupancy (%%),status,incident,speed,length\n");
     if (chosen == -1) return PublishReportFile(&report, log);
 
     // Loops and stations, speed lanes only with -S; the same rule for a chosen device.
-    std::vector<int> devices = SelectDevices(chosen, [](const tagDEVICEDATA20SEC& d, bool) {
+    std::vector<int> devices = SelectDevices(file, chosen, [](const tagDEVICE& d, bool) {
         if (d.usType == DEVICE_STATION) return true;
         return d.usType == DEVICE_LOOP && (d.szName[16] != 'S' || bINCLUDESPEEDLANES);
     });
@@ -884,36 +1052,25 @@ int WriteDataAsCSVLaneData(FILE* log, const char* folder) {
     MakeTimeTexts(&times, first, end, false);
     tagNUMBERTABLE* twelfths = NumberTable(TEXT_TWELFTHS_2);
     tagNUMBERTABLE* tenths = NumberTable(TEXT_TENTHS_1);
-    auto gather = [](const tagDEVICEDATA20SEC& d, int from, int n, tagLANECELL* cell,
-                     size_t stride) {
-        for (int c = from; c < from + n; c++, cell += stride)
-            *cell = {d.usNumLanes[c], d.usVolume[c],    d.usScanCnt[c],  d.usFlag[c],
-                     d.usIncident[c], d.usSpdTenths[c], d.usLenTenths[c]};
-    };
-    auto emit = [&](char* p, const tagLANECELL& e, int c) {
+    auto emit = [&](char* p, const tagPERIODVALUES& e, int c) HOT_LAMBDA {
         p = PutTime(Comma(p), times, c);
-        p = PutUnsigned(Comma(p), e.lanes);
-        p = PutUnsigned(Comma(p), e.volume);
-        p = PutScaled(Comma(p), twelfths, e.scan);
-        p = PutUnsigned(Comma(p), e.flag);
-        p = PutUnsigned(Comma(p), e.incident);
-        p = PutScaled(Comma(p), tenths, e.speed);
-        p = PutScaled(Comma(p), tenths, e.length);
+        p = PutUnsigned(Comma(p), e.usNumLanes);
+        p = PutUnsigned(Comma(p), e.usVolume);
+        p = PutScaled(Comma(p), twelfths, e.usScanCnt);
+        p = PutUnsigned(Comma(p), e.usFlag);
+        p = PutUnsigned(Comma(p), e.usIncident);
+        p = PutScaled(Comma(p), tenths, e.usSpdTenths);
+        p = PutScaled(Comma(p), tenths, e.usLenTenths);
         *p = '\n';
         return p + 1;
     };
-    WriteRows<tagLANECELL>(
-        &report, devices, first, end, bWRITEROWSFIRST, [](int, int) {}, gather, emit);
+    WriteRows(&report, file, devices, first, end, bWRITEROWSFIRST, emit);
     return PublishReportFile(&report, log);
 }
 
 // ---- Trap report ----------------------------------------------------------------------------
 
-struct tagTRAPCELL {
-    uint16_t speed, length, bin1, bin2, bin3, bin4, flag, flag2;
-};
-
-int WriteDataAsCSVTrapData(FILE* log, const char* folder) {
+int WriteDataAsCSVTrapData(const tagDATAFILE& file, FILE* log, const char* folder) {
     const char* format = bDEVICE           ? "%sKORVA20Sec_Trap_D_%.2s%.2s%.4s.csv"
                          : bPERIOD         ? "%sKORVA20Sec_Trap_P_%.2s%.2s%.4s.csv"
                          : bWRITEROWSFIRST ? "%sKORVA20Sec_Trap_R_%.2s%.2s%.4s.csv"
@@ -926,41 +1083,34 @@ int WriteDataAsCSVTrapData(FILE* log, const char* folder) {
     ReportWrite(&report, header, sizeof header - 1);
     int first, end;
     ChoosePeriods(log, report.szPath, false, &first, &end);
-    int chosen = ChooseDevice(log);
+    int chosen = ChooseDevice(file, log);
     if (chosen == -1) return PublishReportFile(&report, log);
 
     std::vector<int> devices = SelectDevices(
-        chosen, [](const tagDEVICEDATA20SEC& d, bool) { return d.usType == DEVICE_SPEED_TRAP; });
+        file, chosen, [](const tagDEVICE& d, bool) { return d.usType == DEVICE_SPEED_TRAP; });
     static tagTIMETEXTS times;
     MakeTimeTexts(&times, first, end, false);
     tagNUMBERTABLE* tenths = NumberTable(TEXT_TENTHS_1);
-    auto gather = [](const tagDEVICEDATA20SEC& d, int from, int n, tagTRAPCELL* cell,
-                     size_t stride) {
-        for (int c = from; c < from + n; c++, cell += stride)
-            *cell = {d.usSpdTenths[c], d.usLenTenths[c], d.usBin1[c],    d.usBin2[c],
-                     d.usBin3[c],      d.usBin4[c],      d.usSpdFlag[c], d.usSpdFlag2[c]};
-    };
-    auto emit = [&](char* p, const tagTRAPCELL& e, int c) {
+    auto emit = [&](char* p, const tagPERIODVALUES& e, int c) HOT_LAMBDA {
         p = PutTime(Comma(p), times, c);
-        p = PutScaled(Comma(p), tenths, e.speed);
-        p = PutScaled(Comma(p), tenths, e.length);
-        p = PutUnsigned(Comma(p), e.bin1);
-        p = PutUnsigned(Comma(p), e.bin2);
-        p = PutUnsigned(Comma(p), e.bin3);
-        p = PutUnsigned(Comma(p), e.bin4);
-        p = PutUnsigned(Comma(p), e.flag);
-        p = PutUnsigned(Comma(p), e.flag2);
+        p = PutScaled(Comma(p), tenths, e.usSpdTenths);
+        p = PutScaled(Comma(p), tenths, e.usLenTenths);
+        p = PutUnsigned(Comma(p), e.usBin1);
+        p = PutUnsigned(Comma(p), e.usBin2);
+        p = PutUnsigned(Comma(p), e.usBin3);
+        p = PutUnsigned(Comma(p), e.usBin4);
+        p = PutUnsigned(Comma(p), e.usSpdFlag);
+        p = PutUnsigned(Comma(p), e.usSpdFlag2);
         *p = '\n';
         return p + 1;
     };
-    WriteRows<tagTRAPCELL>(
-        &report, devices, first, end, bWRITEROWSFIRST, [](int, int) {}, gather, emit);
+    WriteRows(&report, file, devices, first, end, bWRITEROWSFIRST, emit);
     return PublishReportFile(&report, log);
 }
 
 // ---- Contents report ------------------------------------------------------------------------
 
-int WriteDataAsCSVElement(FILE* log, const char* folder) {
+int WriteDataAsCSVElement(const tagDATAFILE& file, FILE* log, const char* folder) {
     const char* format = bINCLUDEMETERS       ? "%sKORVA20Sec_Content_C_%.2s%.2s%.4s.csv"
                          : bINCLUDESPEEDLANES ? "%sKORVA20Sec_Content_S_%.2s%.2s%.4s.csv"
                                               : "%sKORVA20Sec_Content_%.2s%.2s%.4s.csv";
@@ -969,13 +1119,14 @@ int WriteDataAsCSVElement(FILE* log, const char* folder) {
                      "[%s] - Writing 20 second data elements to CSV file [%s]...\n", log))
         return 0;
 
-    // -D narrows the list to the first device of that name, silently; the first count line
-    // then shows the end of that one-record range.
-    int begin = 0, stop = iNumberofNames > 0 ? iNumberofNames : 0, rangeEnd = stop;
-    if (bDEVICE && szDevice[0] != '\0' && lpDeviceData20Sec && iNumberofNames > 0) {
+    // The count line shows the names the header claims. -D narrows the list to the first
+    // device of that name, silently; the count line then shows the end of that one-place range.
+    int held = (int)file.devices.size();
+    int begin = 0, stop = held, rangeEnd = std::max(iNumberofNames, 0);
+    if (bDEVICE && szDevice[0] != '\0' && iNumberofNames > 0) {
         begin = stop;
-        for (int i = 0; i < iNumberofNames; i++) {
-            if (strcmp(lpDeviceData20Sec[i].szName, szDevice) == 0) {
+        for (int i = 0; i < held; i++) {
+            if (strcmp(file.devices[i].szName, szDevice) == 0) {
                 begin = i;
                 stop = rangeEnd = i + 1;
                 break;
@@ -985,8 +1136,8 @@ int WriteDataAsCSVElement(FILE* log, const char* folder) {
     ReportPrintf(&report, "Input element count = %u\n", (unsigned)rangeEnd);
     ReportWrite(&report, "Name,NumLanes\n", 14);
     unsigned listed = 0;
-    for (int i = begin; iNumberofColumns > 0 && lpDeviceData20Sec && i < stop; i++) {
-        const tagDEVICEDATA20SEC& d = lpDeviceData20Sec[i];
+    for (int i = begin; file.iColumns > 0 && i < stop; i++) {
+        const tagDEVICE& d = file.devices[i];
         char letter = d.szName[16];
         bool show = false;
         switch (d.usType) {
@@ -1002,7 +1153,7 @@ int WriteDataAsCSVElement(FILE* log, const char* folder) {
                 break;
         }
         if (!show) continue;
-        ReportPrintf(&report, "%s,%u\n", d.szName, (unsigned)d.usNumLanes[0]);
+        ReportPrintf(&report, "%s,%u\n", d.szName, (unsigned)LanesAtFirstPeriod(file, d));
         listed++;
     }
     ReportPrintf(&report, "Contents listed = %u\n", listed);
