@@ -1,4 +1,4 @@
-// BenchSupport: cached sample days, temporary folders, measured child processes, summary.
+// BenchSupport: cached days, temporary folders, measured child processes, summary.
 #include "BenchSupport.h"
 
 #include <fcntl.h>
@@ -15,9 +15,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "Common.h"
-#include "Process20SecondDataFile.h"
-
 namespace korvabench {
 
 namespace fs = std::filesystem;
@@ -27,14 +24,13 @@ namespace fs = std::filesystem;
     exit(1);
 }
 
-// ---- Sample days ----------------------------------------------------------------------------
+// ---- Days -----------------------------------------------------------------------------------
 
-// Size and modification time of the generator: a cached day made by another build of it is
-// made again.
-static std::string GeneratorStamp() {
+// Size and modification time of a day's generator: a cached day made by another build or
+// version of it is made again.
+static std::string GeneratorStamp(const char* generator) {
     struct stat info;
-    if (stat(KORVA_SAMPLE_BIN, &info) != 0)
-        Fail(std::string("no generator at ") + KORVA_SAMPLE_BIN);
+    if (stat(generator, &info) != 0) Fail(std::string("no generator at ") + generator);
     return std::to_string((long long)info.st_size) + " " +
            std::to_string((long long)info.st_mtim.tv_sec) + "." +
            std::to_string((long long)info.st_mtim.tv_nsec) + "\n";
@@ -57,24 +53,31 @@ static std::string FindDataFile(const std::string& folder) {
     return days.size() == 1 ? days[0] : "";
 }
 
-std::string SampleDay(int devices) {
-    const std::string folder =
-        std::string(KORVA_BENCH_CACHE) + "/day-" + std::to_string(devices) + "/";
-    const std::string stamp = GeneratorStamp();
+std::string tagDAY::Name() const {
+    return (bRealistic ? "real" : "") + std::to_string(iDevices);
+}
+
+std::string tagDAY::Path() const {
+    const char* generator = bRealistic ? KORVA_BIGDAY : KORVA_SAMPLE_BIN;
+    const std::string folder = std::string(KORVA_BENCH_CACHE) + "/day-" + Name() + "/";
+    const std::string stamp = GeneratorStamp(generator);
     std::string day = FindDataFile(folder);
     if (!day.empty() && ReadText(folder + "STAMP") == stamp) return day;
 
     // Generated beside the cache entry and renamed into place whole, so that an interrupted
     // run never leaves a partial day behind.
     std::error_code ignored;
-    fs::create_directories(KORVA_BENCH_CACHE, ignored);
     const std::string building = folder.substr(0, folder.size() - 1) + ".building/";
     fs::remove_all(building, ignored);
-    fprintf(stderr, "bench: generating the sample day of %d devices into %s\n", devices,
-            folder.c_str());
-    tagCHILDRUN run = RunChild({KORVA_SAMPLE_BIN, "-n", std::to_string(devices), "-p", "4320", "-d",
-                                "1", "-s", "1", building});
-    if (run.iStatus != 0) Fail("korva-sample failed for " + std::to_string(devices) + " devices");
+    fs::create_directories(building, ignored);
+    fprintf(stderr, "bench: generating the day %s into %s\n", Name().c_str(), folder.c_str());
+    const std::string devices = std::to_string(iDevices);
+    tagCHILDRUN run = RunChild(
+        bRealistic ? std::vector<std::string>{"/usr/bin/env", "python3", generator,
+                                              building + "KORVA20S_20210501.DAT", devices, "1"}
+                   : std::vector<std::string>{generator, "-n", devices, "-p", "4320", "-d", "1",
+                                              "-s", "1", building});
+    if (run.iStatus != 0) Fail(std::string(generator) + " failed for the day " + Name());
     FILE* file = fopen((building + "STAMP").c_str(), "wb");
     if (!file || fputs(stamp.c_str(), file) < 0 || fclose(file) != 0)
         Fail("cannot stamp " + building);
@@ -179,8 +182,9 @@ tagCHILDRUN RunChild(const std::vector<std::string>& args) {
     }
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    auto cpu = [](const timeval& t) { return (double)t.tv_sec + (double)t.tv_usec * 1e-6; };
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, seconds,
-            (long long)usage.ru_maxrss * 1024};
+            cpu(usage.ru_utime) + cpu(usage.ru_stime), (long long)usage.ru_maxrss * 1024};
 }
 
 long long ResidentBytes() {
@@ -193,22 +197,12 @@ long long ResidentBytes() {
     return (long long)resident * sysconf(_SC_PAGESIZE);
 }
 
-std::vector<std::string> ConverterArgs(const char* option, const std::string& input,
-                                       const std::string& output) {
-    return {KORVA2CSV_BIN, option, "-I" + input, "-O" + output, "-F" + output};
-}
-
-// ---- Pipeline -------------------------------------------------------------------------------
-
-void PrepareTable(const std::vector<char>& file, FILE* log) {
-    int size = (int)file.size();
-    ReadDataHeader(file.data(), size, log);
-    ReadNameTable(file.data() + std::min(iHeaderSize, size), size, log);
-    if (!lpDeviceData20Sec) Fail("the sample day gives no device table");
-    UnpackNamedDevice(file.data(), size, log);
-    IntegrateTrapData("sample", log);
-    AggregateStationTrapData("sample", log);
-    CalculateSpeedLength("sample", log);
+std::vector<std::string> ConverterArgs(const std::vector<std::string>& options,
+                                       const std::string& input, const std::string& output) {
+    std::vector<std::string> args{KORVA2CSV_BIN};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {"-I" + input, "-O" + output, "-F" + output});
+    return args;
 }
 
 // ---- Results --------------------------------------------------------------------------------

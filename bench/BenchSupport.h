@@ -1,5 +1,5 @@
-// BenchSupport: what both benchmark programs share: the cached sample days, temporary folders,
-// the converter as a measured child process, and the closing summary of medians and targets.
+// BenchSupport: what both benchmark programs share: the cached days, temporary folders, the
+// converter as a measured child process, and the closing summary of medians and targets.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -11,11 +11,25 @@
 
 namespace korvabench {
 
-// Path of the data file of one full sample day of `devices` devices (4320 periods, seed 1). The
-// day is generated once with korva-sample into the cache folder and reused while the generator
-// binary stays the same. Its folder holds that day and its cabinet list only, so it serves as an
-// input folder of the converter. Ends the program when the generator fails.
-std::string SampleDay(int devices);
+// A full day the benchmarks run on (4320 periods, seed 1): a sample day of korva-sample, or a
+// day of realistic digits made by the script KORVA_BIGDAY (bigday.py, plain Python).
+struct tagDAY {
+    int iDevices;
+    bool bRealistic;
+    // "2000" for a sample day, "real2000" for a realistic one.
+    std::string Name() const;
+    // Path of its data file. The day is generated once into the cache folder and reused while
+    // its generator stays the same. Its folder holds that day (and a sample day's cabinet list)
+    // only, so it serves as an input folder of the converter. Ends the program when the
+    // generator is missing or fails.
+    std::string Path() const;
+};
+inline tagDAY SampleDay(int devices) {
+    return {devices, false};
+}
+inline tagDAY RealisticDay(int devices) {
+    return {devices, true};
+}
 
 // The folder part of a path, ending in '/'.
 std::string FolderOf(const std::string& path);
@@ -38,20 +52,17 @@ void RemoveTree(const std::string& folder);
 struct tagCHILDRUN {
     int iStatus;              // exit status, or -1 when it did not exit normally
     double dSeconds;          // wall time from fork to reaping
+    double dCpuSeconds;       // processor time of the child, user and system
     long long llMaxRssBytes;  // peak resident memory of the child alone
 };
 tagCHILDRUN RunChild(const std::vector<std::string>& args);
 // Resident memory of this process now, in bytes.
 long long ResidentBytes();
 
-// The converter's command line for one input folder, one output folder and one report option;
+// The converter's command line for one input folder, one output folder and report options;
 // the run log goes into the output folder.
-std::vector<std::string> ConverterArgs(const char* option, const std::string& input,
-                                       const std::string& output);
-
-// The pipeline before the reports, over a file already in memory: header, device table,
-// unpacking, trap integration, station aggregation, speed and length.
-void PrepareTable(const std::vector<char>& file, FILE* log);
+std::vector<std::string> ConverterArgs(const std::vector<std::string>& options,
+                                       const std::string& input, const std::string& output);
 
 // Console output of the runs (repetitions are folded into their aggregates) that also keeps
 // every repetition for the closing summary. Benchmarks are named as registered.

@@ -509,6 +509,7 @@ void PlanBlock(const tagDATAFILE& file, const std::vector<int>& devices, tagBLOC
     }
     std::sort(members.begin(), members.end());
     block->stations.clear();
+    block->finalised.clear();
     block->stationLanes.clear();
     block->laneAt.assign(1, 0);
     for (size_t i = 0; i < members.size(); i++) at[members[i]] = (int)i;
@@ -516,6 +517,7 @@ void PlanBlock(const tagDATAFILE& file, const std::vector<int>& devices, tagBLOC
         const tagDEVICE& d = file.devices[members[i]];
         if (d.iFirstLane < 0) continue;
         block->stations.push_back((int)i);
+        block->finalised.push_back(d.bFinalised);
         for (int k = 0; k < d.ucLanes; k++)
             block->stationLanes.push_back(at[file.lanes[d.iFirstLane + k]]);
         block->laneAt.push_back((int)block->stationLanes.size());
@@ -528,20 +530,22 @@ int BlockPeriods(const tagBLOCK& block) {
 }
 
 // Caps the scan count at 1200 and estimates the vehicle length a 65 mph vehicle would give, and
-// the speed that rounded length gives back.
+// the speed that rounded length gives back. Both round halves up: a / b + 0.5 cut to a whole
+// number is (2a + b) / 2b, exactly what the quotient in double precision gives over every
+// lane count (0 to 7), scan count (to 1200) and volume (to 127) a packed entry can hold, and
+// every numerator stays below 2^31.
 static void EstimateSpeedLength(tagPERIODVALUES* v) {
-    int64_t scan = std::min<int64_t>(v->usScanCnt, 1200);
+    uint32_t scan = std::min<uint32_t>(v->usScanCnt, 1200);
+    uint32_t volume = v->usVolume, lanes = v->usNumLanes;
     v->usScanCnt = (uint16_t)scan;
-    int64_t volume = v->usVolume;
-    int64_t lanes = v->usNumLanes;
-    // Products are whole numbers, the quotient is taken in double and truncated after adding 0.5.
-    if (volume != 0)
-        v->usEstLength =
-            (uint16_t)(int64_t)((double)(lanes * 715 * scan) / (double)(volume * 450) + 0.5);
-    if (lanes * scan != 0)
-        v->usCalcSpdTenths = (uint16_t)(int64_t)((double)(v->usEstLength * volume * 450) /
-                                                     (double)(11 * scan * lanes) +
-                                                 0.5);
+    if (volume != 0) {
+        uint32_t a = lanes * 715 * scan, b = volume * 450;
+        v->usEstLength = (uint16_t)((2 * a + b) / (2 * b));
+    }
+    if (lanes * scan != 0) {
+        uint32_t a = v->usEstLength * volume * 450, b = 11 * scan * lanes;
+        v->usCalcSpdTenths = (uint16_t)((2 * a + b) / (2 * b));
+    }
 }
 
 // Unpacks the member's own measures, capped and estimated, and its trap's measurements for
@@ -619,27 +623,19 @@ void FillBlock(const tagDATAFILE& file, tagBLOCK* block, int first, int count) {
     block->values.resize(width * (size_t)count);
     for (size_t i = 0; i < width; i++)
         UnpackMember(file, file.devices[block->members[i]], first, count, &block->values[i], width);
-    // Stations in table order: a station that is another's lane is summed before it is read
-    // when it comes first. Periods past the file's columns keep their zeros.
+    // Period by period (a period's values lie side by side), stations in table order: a station
+    // that is another's lane is summed before it is read when it comes first. Periods past the
+    // file's columns keep their zeros.
     int derived = std::clamp(file.iColumns - first, 0, count);
-    block->speedSum.resize((size_t)count);
-    block->lengthSum.resize((size_t)count);
-    for (size_t s = 0; s < block->stations.size(); s++) {
-        tagPERIODVALUES* S = &block->values[block->stations[s]];
-        const tagDEVICE& station = file.devices[block->members[block->stations[s]]];
-        for (int k = 0; k < derived; k++) {
-            block->speedSum[k] = S[k * width].usSpdTenths;
-            block->lengthSum[k] = S[k * width].usLenTenths;
+    for (int k = 0; k < derived; k++) {
+        tagPERIODVALUES* row = &block->values[k * width];
+        for (size_t s = 0; s < block->stations.size(); s++) {
+            tagPERIODVALUES* S = &row[block->stations[s]];
+            uint32_t speedSum = S->usSpdTenths, lengthSum = S->usLenTenths;
+            for (int l = block->laneAt[s]; l < block->laneAt[s + 1]; l++)
+                AddLaneIntoStation(&row[block->stationLanes[l]], S, &speedSum, &lengthSum);
+            if (block->finalised[s]) FinaliseStation(S, speedSum, lengthSum);
         }
-        for (int l = block->laneAt[s]; l < block->laneAt[s + 1]; l++) {
-            const tagPERIODVALUES* R = &block->values[block->stationLanes[l]];
-            for (int k = 0; k < derived; k++)
-                AddLaneIntoStation(&R[k * width], &S[k * width], &block->speedSum[k],
-                                   &block->lengthSum[k]);
-        }
-        if (station.bFinalised)
-            for (int k = 0; k < derived; k++)
-                FinaliseStation(&S[k * width], block->speedSum[k], block->lengthSum[k]);
     }
 }
 
@@ -703,7 +699,7 @@ int PeriodColumn(const char* period) {
 }
 
 // Flow rate in vehicles per hour per lane (180 periods of 20 seconds make an hour), computed
-// in single precision as the report has always done, and its class.
+// in single precision, and its class.
 static inline uint8_t FlowClass(uint16_t lanes, uint16_t volume) {
     float perLane = (float)volume * 180.0f / (float)lanes;
     uint16_t flow = (uint16_t)(int64_t)((double)perLane + 0.5);

@@ -91,13 +91,13 @@ struct tagPERIODVALUES {
 // The values of some devices over a run of periods. The members are the devices a report shows
 // and every device their values are made from (a station's lanes), in table order.
 struct tagBLOCK {
-    std::vector<int> members;       // device positions, ascending
-    std::vector<int> stations;      // members summed as stations (local indexes, ascending)
-    std::vector<int> stationLanes;  // their lanes (local indexes), laneAt[s] to laneAt[s + 1]
+    std::vector<int> members;        // device positions, ascending
+    std::vector<int> stations;       // members summed as stations (local indexes, ascending)
+    std::vector<uint8_t> finalised;  // for each of them: it found all its lanes
+    std::vector<int> stationLanes;   // their lanes (local indexes), laneAt[s] to laneAt[s + 1]
     std::vector<int> laneAt;
-    int iFirst = 0, iCount = 0;                 // periods [iFirst, iFirst + iCount)
-    std::vector<tagPERIODVALUES> values;        // iCount rows of members.size() values
-    std::vector<uint32_t> speedSum, lengthSum;  // a station's sums, kept wide
+    int iFirst = 0, iCount = 0;           // periods [iFirst, iFirst + iCount)
+    std::vector<tagPERIODVALUES> values;  // iCount rows of members.size() values
     const tagPERIODVALUES& At(int column, int local) const {
         return values[(size_t)(column - iFirst) * members.size() + (size_t)local];
     }

@@ -12,8 +12,6 @@
 #include <regex>
 #include <sstream>
 
-#include "Process20SecondDataFile.h"
-
 namespace korvatest {
 
 void ResetGlobals() {
@@ -23,7 +21,6 @@ void ResetGlobals() {
                        szTargetFolder, szLogFolder})
         text[0] = '\0';
     ReadDataHeader("", 0, nullptr);
-    ReleaseDeviceTable();
     iCabinetMetaData = 0;
     strcpy(szTime, "12:34:56");
 }
@@ -92,25 +89,44 @@ std::string LoopEntry(int incident, int lanes, int scan, int flag, int volume) {
             (char)(flag << 5 | volume)};
 }
 
+std::string StationEntry(int incident, int lanes, int scan, int flag, int volume) {
+    return {(char)(incident << 6 | lanes << 3 | (scan >> 8 & 7)), (char)(scan & 0xff),
+            (char)(flag << 7 | volume)};
+}
+
+std::string TrapEntry(int speed, int length, int bin1, int bin2, int bin3, int bin4, int flag,
+                      int flag2) {
+    return {(char)flag,
+            (char)(flag2 | (length >> 8 & 3) << 2 | (speed >> 8 & 3)),
+            (char)(speed & 0xff),
+            (char)(length & 0xff),
+            (char)(bin4 << 5 | bin1),
+            (char)(bin2 << 4 | bin3)};
+}
+
 std::string Block(int columns, const std::function<std::string(int)>& entry) {
     std::string block;
     for (int c = 0; c < columns; c++) block += entry(c);
     return block;
 }
 
-std::string BuildDataFile(const DataFileSpec& layout) {
+std::string Block(int columns, const std::string& entry) {
+    return Block(columns, [&entry](int) { return entry; });
+}
+
+std::string BuildDataFile(const DataFileLayout& layout) {
     int count = (int)layout.devices.size();
     std::ostringstream header;
     header << "KORVA TMS Twenty Second Data File\nNG.2 Format\nDB Mode = FIXED\n"
            << "Data Start = " << layout.start << "\nVersion = 2\n"
-           << "Number of Names = " << count << "\n"
+           << "Number of Names = " << (layout.names >= 0 ? layout.names : count) << "\n"
            << "Number of Columns = " << layout.columns << "\nHeader Size = 1024\n"
            << "Name List Size = " << 27 * count << "\n"
            << "The remainder of this file is binary data\n";
     std::string file = header.str(), data;
     file.resize(1024, '\0');
     int64_t next = 1024 + 27 * (int64_t)count;
-    for (const DeviceSpec& d : layout.devices) {
+    for (const DeviceLayout& d : layout.devices) {
         uint64_t offset = d.offset >= 0 ? d.offset : next;
         if (d.offset < 0) data += d.block, next += (int64_t)d.block.size();
         std::string entry(27, '\0');
@@ -123,17 +139,13 @@ std::string BuildDataFile(const DataFileSpec& layout) {
     return file + data;
 }
 
-tagDEVICEDATA20SEC* MakeTable(int columns,
-                              const std::vector<std::pair<std::string, uint16_t>>& devices) {
-    tagDEVICEDATA20SEC* table = AllocateDeviceTable(devices.size());
-    iNumberofNames = (int)devices.size();
-    iNumberofColumns = columns;
-    strcpy(szDataStartTime, "05/01/2021 00:00:00");
-    for (size_t i = 0; i < devices.size(); i++) {
-        strncpy(table[i].szName, devices[i].first.c_str(), 19);
-        table[i].usType = devices[i].second;
-    }
-    return table;
+tagBLOCK Values(const tagDATAFILE& file) {
+    std::vector<int> all(file.devices.size()), local(file.devices.size(), -1);
+    for (size_t i = 0; i < all.size(); i++) all[i] = (int)i;
+    tagBLOCK block;
+    PlanBlock(file, all, &block, &local);
+    FillBlock(file, &block, 0, file.iColumns);
+    return block;
 }
 
 // Runs body in a child process; returns its exit status, or 128 + the signal that ended it.

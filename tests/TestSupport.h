@@ -8,14 +8,14 @@
 #include <cstdio>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "Common.h"
+#include "Process20SecondDataFile.h"
 
 namespace korvatest {
 
-// Clears every option, folder, header value, the device table and the list state.
+// Clears every option, folder, header value and the list state.
 void ResetGlobals();
 
 // A fresh folder under /tmp, removed with everything in it at the end of the test.
@@ -33,13 +33,22 @@ struct MemoryLog {
     std::string Text();
 };
 
-// The common fixture: globals cleared before and after, a log in memory, a scratch folder.
+// The common fixture: globals cleared before and after, a log in memory, a scratch folder, and
+// a data file loaded as the converter loads it.
 class KorvaTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetGlobals(); }
     void TearDown() override { ResetGlobals(); }
+    // Runs LoadDataFile over an exactly sized copy of bytes (so that the sanitizer catches any
+    // read past the end), kept for as long as file is used; returns its result.
+    int Load(const std::string& bytes, const char* name = "F.DAT") {
+        buffer.assign(bytes.begin(), bytes.end());
+        return LoadDataFile(buffer.data(), (int)buffer.size(), name, &file, log.file);
+    }
     MemoryLog log;
     TempDir dir;
+    std::vector<char> buffer;
+    tagDATAFILE file;
 };
 
 std::string ReadFile(const std::string& path);
@@ -54,31 +63,37 @@ inline bool Has(const std::string& text, const std::string& piece) {
 }
 std::vector<std::string> Lines(const std::string& text);  // without their line feeds
 
-// A packed loop entry, as the field systems write it.
+// Packed entries, as the field systems write them.
 std::string LoopEntry(int incident, int lanes, int scan, int flag, int volume);
-// Repeats entry(c) for c in [0, columns).
+std::string StationEntry(int incident, int lanes, int scan, int flag, int volume);
+// Speed and length in tenths (10 bits each), the four bins, the flag byte and flag2's high
+// nibble (its top bit also tells that the trap delivered).
+std::string TrapEntry(int speed, int length, int bin1, int bin2, int bin3, int bin4, int flag,
+                      int flag2);
+// Repeats entry(c) for c in [0, columns), or one entry.
 std::string Block(int columns, const std::function<std::string(int)>& entry);
+std::string Block(int columns, const std::string& entry);
 
 // One device of a built data file: its packed entries back to back, placed after the name
-// table unless an offset is given.
-struct DeviceSpec {
+// table unless an offset is given (then the block is not written).
+struct DeviceLayout {
     std::string name;
     uint16_t type = DEVICE_LOOP;
     std::string block;
     int64_t offset = -1;
 };
-struct DataFileSpec {
-    std::string start = "05/01/2021 00:00:00";  // the "Data Start" value
+struct DataFileLayout {
     int columns = 3;
-    std::vector<DeviceSpec> devices;
+    std::vector<DeviceLayout> devices;
+    std::string start = "05/01/2021 00:00:00";  // the "Data Start" value
+    int names = -1;  // the "Number of Names" the header claims, when not the devices'
 };
 // The whole file: a 1024-byte header, the name table, the blocks.
-std::string BuildDataFile(const DataFileSpec& layout);
+std::string BuildDataFile(const DataFileLayout& layout);
 
-// A device table of the named devices, in this order, installed as lpDeviceData20Sec for a
-// file of `columns` periods that starts at 05/01/2021 00:00:00.
-tagDEVICEDATA20SEC* MakeTable(int columns,
-                              const std::vector<std::pair<std::string, uint16_t>>& devices);
+// The values of every device of a loaded file over its columns, made as the reports make them:
+// one block of all the devices, so that a device's local index is its position.
+tagBLOCK Values(const tagDATAFILE& file);
 
 // Runs the converter executable in folder cwd with args; collects status, stdout, stderr. With
 // a memoryLimit, allocations past it fail: by the address space, or the sanitizer's own limit.

@@ -98,7 +98,7 @@ TEST_F(DataFileReader, RefusesWhatItCannotReadOrNameAndGoesOnPastAShortNameTable
         testing::internal::GetCapturedStdout();
         return result;
     };
-    DataFileSpec layout;
+    DataFileLayout layout;
     layout.devices.resize(2);
     const std::string file = BuildDataFile(layout);
     // A path of 260 characters must not be cut to the 259 of another file's path.

@@ -1,6 +1,7 @@
-// The four CSV writers: their bytes against the plain one-fprintf-per-row writers under a mix of
-// options, their names, the period and device messages, the colour classes they store, the
-// contents listing, and how a report reaches its final name.
+// The four CSV writers: their bytes against the plain one-fprintf-per-row writers over a plain
+// whole-day table under a mix of options, their names, the period and device messages, the
+// colour classes of the element rows, the contents listing, and how a report reaches its final
+// name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +18,7 @@ using testing::internal::GetCapturedStdout;
 
 namespace {
 
-typedef int (*Writer)(FILE* log, const char* folder);
+typedef int (*Writer)(const tagDATAFILE& file, FILE* log, const char* folder);
 const Writer kWriters[] = {WriteDataAsCSVElementData, WriteDataAsCSVLaneData,
                            WriteDataAsCSVTrapData, WriteDataAsCSVElement};
 const char kLoop[] = "118es11402:_MN___1";
@@ -25,19 +26,11 @@ const char kStation[] = "118es11402:_MN___0";
 const char kSpeedLane[] = "118es11402:_MN__S1";
 const char kTrap[] = "118es11402:_MN__T1";
 
-// The report one writer leaves in a fresh output folder.
-std::string Write(Writer writer, FILE* log) {
-    TempDir out;
-    writer(log, out.path.c_str());
-    std::vector<std::string> names = ListDir(out.path);
-    return names.size() == 1 ? ReadFile(out / names[0]) : "";
-}
-
-std::string Reference(int (*writer)(FILE*)) {
+std::string Reference(void (*writer)(const ReferenceTable&, FILE*), const ReferenceTable& table) {
     char* data = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&data, &size);
-    writer(out);
+    writer(table, out);
     fclose(out);
     std::string text(data, size);
     free(data);
@@ -60,50 +53,116 @@ void SetOptions(int speedLanes, int rowsFirst, const char* period, const char* d
     snprintf(szDevice, sizeof szDevice, "%s", device ? device : "");
 }
 
-class Reports : public KorvaTest {};
+// A file of the named loops, each with `columns` entries of zeros.
+std::string Loops(int columns, const std::vector<std::string>& names) {
+    std::vector<DeviceLayout> devices;
+    for (const std::string& name : names)
+        devices.push_back({name, DEVICE_LOOP, Block(columns, std::string(3, '\0'))});
+    return BuildDataFile({columns, devices});
+}
+
+// Four periods of what the samples never reach: all-ones entries (scan counts of 2047, the
+// largest speeds, lengths and bins), two lanes of 68 vehicles at 102.3 mph summed into a
+// station expecting them (sums past 16 bits, averaged) and into one of the same name expecting
+// none (kept as sums), 19-character names, lanes and traps sharing one block each, and a
+// block cut short by the end of the file.
+std::string Extremes() {
+    const std::string ones(3, '\xff'), slow = LoopEntry(1, 1, 3, 2, 1);
+    const std::string station =
+        StationEntry(1, 7, 1201, 1, 127) + StationEntry(0, 3, 3, 0, 5) + ones;
+    const int64_t shared = 1024 + 27 * 9;  // the loop's block, then the trap's
+    return BuildDataFile(
+        {4,
+         {{kLoop, DEVICE_LOOP,
+           ones + slow + LoopEntry(3, 2, 1200, 0, 31) + LoopEntry(0, 7, 1201, 7, 0)},
+          {kTrap, DEVICE_SPEED_TRAP,
+           ones + ones + TrapEntry(0, 0, 0, 0, 0, 0, 128, 0) +
+               TrapEntry(99, 500, 3, 0, 0, 0, 0, 128) + TrapEntry(655, 201, 1, 2, 3, 4, 133, 160)},
+          {"118es11402:_MN___2", DEVICE_LOOP, "", shared},
+          {"118es11402:_MN__T2", DEVICE_SPEED_TRAP, "", shared + 12},
+          {kStation, DEVICE_STATION, StationEntry(3, 0, 2047, 1, 127) + station},
+          {kStation, DEVICE_STATION, StationEntry(3, 2, 2047, 1, 127) + station},
+          {kSpeedLane, DEVICE_LOOP, "", shared},
+          {"118es11402:_MN__T9X", DEVICE_SPEED_TRAP, "", shared + 12},
+          {"118es11402:_MN___9X", DEVICE_LOOP, slow + ones + "\x08\x01"}}});
+}
+
+// Links in unusual orders and shapes, with their trap counts: a trap after its lanes; lane and
+// speed lane names twice, before and after the scan ends; names whose zero byte comes before
+// index 16 (each such trap is its own lane, and hands on what an earlier one wrote into it); a
+// station that is a lane of another, summed after it or before it (and summing itself as its
+// own lane), and that carries a trap; a station lane whose sums reach 1109 tenths (the fastest
+// valid) and 1110.
+std::vector<std::pair<std::string, std::string>> UnusualLinks() {
+    auto place = [](char kind) { return "0010WB0042:L0002" + std::string(1, kind) + "1"; };
+    auto lane = [](char digit) { return "0010WB0042:STN0__" + std::string(1, digit); };
+    auto trap = [](const std::string& name, int speed, int length, int vehicles) {
+        return DeviceLayout{name, DEVICE_SPEED_TRAP,
+                            Block(3, TrapEntry(speed, length, vehicles, 1, 2, 3, 128, 128))};
+    };
+    auto station = [](const std::string& name, int expected) {
+        return DeviceLayout{
+            name, DEVICE_STATION,
+            StationEntry(0, expected, 0, 0, 0) + Block(2, StationEntry(0, 1, 0, 0, 0))};
+    };
+    const DeviceLayout loop = {place('_'), DEVICE_LOOP, ""}, speed = {place('S'), DEVICE_LOOP, ""},
+                       byPlace = trap(place('T'), 650, 200, 1),
+                       outer = station("0010WB0042:STN0000", 2), inner = station(lane('2'), 2),
+                       lane1 = trap(lane('1'), 650, 300, 3),
+                       innerTrap = trap("0010WB0042:STN0_T2", 400, 100, 2);
+    const std::string cut = "0010WB" + std::string(10, '\0');
+    const std::vector<std::pair<std::vector<DeviceLayout>, std::string>> layouts = {
+        {{loop, loop, speed, byPlace}, "[1] Traps into [2] _x Lanes and Sx Lanes [1]"},
+        {{byPlace, loop, speed, loop, speed}, "[1] Traps into [1] _x Lanes and Sx Lanes [1]"},
+        {{trap(cut + "T", 650, 200, 1),
+          {"0010WB", DEVICE_LOOP, ""},
+          trap(cut + "T", 600, 100, 2),
+          trap(cut + "_", 700, 100, 3)},
+         "[2] Traps into [8] _x Lanes and Sx Lanes [0]"},
+        {{outer, lane1, innerTrap, inner}, "[1] Traps into [1] _x Lanes and Sx Lanes [0]"},
+        {{lane1, innerTrap, inner, outer}, "[1] Traps into [1] _x Lanes and Sx Lanes [0]"},
+        // Lane 1 expects no lanes and sums itself and lane 2: 100 + 100 + 908 to 910 tenths.
+        {{{"0010WB0042:STN0_T1", DEVICE_SPEED_TRAP,
+           Block(3, TrapEntry(100, 200, 1, 0, 0, 0, 0, 128))},
+          station(lane('1'), 0),
+          {lane('2'), DEVICE_SPEED_TRAP,
+           Block(3, [](int c) { return TrapEntry(908 + c, 100, 1, 0, 0, 0, 0, 128); })},
+          station("0010WB0042:STN0000", 1)},
+         "[1] Traps into [1] _x Lanes and Sx Lanes [0]"},
+    };
+    std::vector<std::pair<std::string, std::string>> files;
+    for (const auto& [devices, counts] : layouts)
+        files.push_back({BuildDataFile({3, devices}), counts});
+    return files;
+}
+
+class Reports : public KorvaTest {
+protected:
+    // The report one writer leaves in a fresh output folder.
+    std::string Write(Writer writer) {
+        TempDir out;
+        writer(file, log.file, out.path.c_str());
+        std::vector<std::string> names = ListDir(out.path);
+        return names.size() == 1 ? ReadFile(out / names[0]) : "";
+    }
+};
 
 }  // namespace
 
-TEST_F(Reports, MatchOneFprintfPerRowUnderEveryOptionMix) {
-    std::string sample = KORVA_SAMPLE_BIN + (" -n 40 -p 200 -s 7 -d 1 " + dir.path) + " >/dev/null";
-    ASSERT_EQ(std::system(sample.c_str()), 0);
-    std::string file = ReadFile(dir / "KORVA20S_20210501.DAT");
-    ReadDataHeader(file.data(), (int)file.size(), log.file);
-    ReadNameTable(file.data() + iHeaderSize, (int)file.size(), log.file);
-    ASSERT_TRUE(lpDeviceData20Sec != nullptr && iNumberofNames == 40 && iNumberofColumns == 200);
-    UnpackNamedDevice(file.data(), (int)file.size(), log.file);
-    IntegrateTrapData("F.DAT", log.file);
-    AggregateStationTrapData("F.DAT", log.file);
-    CalculateSpeedLength("F.DAT", log.file);
-
-    // Extremes the sample does not reach: every field at its largest at the first and last
-    // column of the file and at a column past it, a tie and a full scan, a 19-character name.
-    tagDEVICEDATA20SEC* table = lpDeviceData20Sec;
-    int found = 0;
-    for (int i = 0; i < iNumberofNames; i++) {
-        tagDEVICEDATA20SEC& d = table[i];
-        for (int c : {0, 1, 199, 2161}) {
-            for (uint16_t* a :
-                 {d.usIncident, d.usNumLanes, d.usVolume, d.usScanCnt, d.usFlag, d.usEstLength,
-                  d.usCalcSpdTenths, d.usSpdFlag, d.usSpdFlag2, d.usSpdTenths, d.usLenTenths,
-                  d.usBin1, d.usBin2, d.usBin3, d.usBin4})
-                a[c] = 65535;
-            d.ucNPds[c] = d.ucSpdNPds[c] = 255;
-        }
-        d.usScanCnt[10] = i % 2 ? 3 : 1200;
-        for (const char* name : {kLoop, kStation, kTrap, kSpeedLane})
-            found += !strcmp(d.szName, name);
+// Every field at its extremes, every link layout, samples of busy days (several blocks of
+// periods, scan counts above 1200), under every option mix in both row orders.
+TEST_F(Reports, MatchOneFprintfPerRowOverAPlainTableUnderEveryOptionMix) {
+    std::vector<std::pair<std::string, std::string>> files = UnusualLinks();
+    files.push_back({Extremes(), ""});
+    for (const char* sample :
+         {" -n 40 -p 200 -s 7", " -n 300 -p 1000 -s 11", " -n 30 -p 90 -s 3"}) {
+        std::string run =
+            KORVA_SAMPLE_BIN + (sample + (" -d 1 --faults " + dir.path)) + " >/dev/null";
+        ASSERT_EQ(std::system(run.c_str()), 0);
+        files.push_back({ReadFile(dir / "KORVA20S_20210501.DAT"), ""});
     }
-    ASSERT_EQ(found, 4);
-    const char longName[] = "118es11402:_MN___2X";
-    memcpy(table[1].szName, longName, 19);  // the sample's second loop
-    ASSERT_EQ(table[1].usType, DEVICE_LOOP);
-    const std::vector<tagDEVICEDATA20SEC> snapshot(table, table + iNumberofNames);
-    std::vector<tagDEVICEDATA20SEC> afterFast(iNumberofNames);
-    const size_t bytes = sizeof(tagDEVICEDATA20SEC) * iNumberofNames;
-
     // -S, -R, -P in the file, past its columns, at an odd second, outside the day; -D of a
-    // listed and an unlisted type, not found, and with -P.
+    // listed and an unlisted type, of a 19-character name, not found, and with -P.
     const struct {
         int speedLanes, rowsFirst;
         const char *period, *device;
@@ -111,26 +170,30 @@ TEST_F(Reports, MatchOneFprintfPerRowUnderEveryOptionMix) {
         // clang-format off
         {0, 0, nullptr, nullptr},    {1, 1, nullptr, nullptr},    {0, 1, nullptr, nullptr},
         {0, 0, "00:30:40", nullptr}, {0, 0, "12:00:20", nullptr}, {0, 1, "00:00:10", nullptr},
-        {0, 0, "24:00:00", nullptr}, {0, 1, nullptr, longName},   {0, 0, nullptr, kStation},
-        {0, 0, nullptr, kSpeedLane}, {0, 1, nullptr, kTrap},      {0, 0, nullptr, "x"},
-        {0, 0, "00:00:40", kLoop},
+        {0, 0, "24:00:00", nullptr}, {0, 1, nullptr, "118es11402:_MN___9X"},
+        {0, 0, nullptr, kStation},   {0, 0, nullptr, kSpeedLane}, {0, 1, nullptr, kTrap},
+        {0, 0, nullptr, "x"},        {0, 0, "00:00:40", kLoop},   {1, 1, "00:00:20", nullptr},
         // clang-format on
     };
-    CaptureStdout();
-    for (const char* date : {"05/01/2021 00:00:00", "05-01-21"}) {  // a short date pads
-        strcpy(szDataStartTime, date);
-        for (const auto& mix : mixes) {
-            std::string label = date + (", mix " + std::to_string(&mix - mixes));
-            SetOptions(mix.speedLanes, mix.rowsFirst, mix.period, mix.device);
-            for (auto [fast, plain] : {std::pair{kWriters[0], &ReferenceElementReport},
-                                       {kWriters[1], &ReferenceLaneReport},
-                                       {kWriters[2], &ReferenceTrapReport}}) {
-                memcpy(table, snapshot.data(), bytes);
-                std::string got = Write(fast, log.file);
-                memcpy(afterFast.data(), table, bytes);  // the colour classes it stored
-                memcpy(table, snapshot.data(), bytes);
-                ExpectSameBytes(got, Reference(plain), label);
-                EXPECT_EQ(memcmp(afterFast.data(), table, bytes), 0) << label << ": the table";
+    CaptureStdout();  // the scan counts above 1200
+    for (size_t f = 0; f < files.size(); f++) {
+        const auto& [bytes, counts] = files[f];
+        std::string label = std::to_string(f) + ", ";
+        size_t before = log.Text().size();
+        ASSERT_EQ(Load(bytes), 1);
+        EXPECT_TRUE(Has(log.Text().substr(before), counts)) << label << counts;
+        ReferenceTable table = MakeReferenceTable(bytes.data(), (int)bytes.size());
+        for (const char* date : {"05/01/2021 00:00:00", "05-01-21"}) {  // a short date pads
+            strcpy(szDataStartTime, date);
+            for (const auto& mix : mixes) {
+                std::string at = label + date + ", mix " + std::to_string(&mix - mixes);
+                SetOptions(mix.speedLanes, mix.rowsFirst, mix.period, mix.device);
+                ExpectSameBytes(Write(kWriters[0]), Reference(ReferenceElementReport, table),
+                                at + ", element");
+                ExpectSameBytes(Write(kWriters[1]), Reference(ReferenceLaneReport, table),
+                                at + ", lane");
+                ExpectSameBytes(Write(kWriters[2]), Reference(ReferenceTrapReport, table),
+                                at + ", trap");
             }
         }
     }
@@ -138,7 +201,7 @@ TEST_F(Reports, MatchOneFprintfPerRowUnderEveryOptionMix) {
 }
 
 TEST_F(Reports, NamesFollowEachWritersPrecedence) {
-    MakeTable(1, {{kLoop, DEVICE_LOOP}});
+    Load(Loops(1, {kLoop}));
     const char* cases[][5] = {
         // flags, then the name variants of the contents, element, lane and trap reports
         // clang-format off
@@ -163,7 +226,7 @@ TEST_F(Reports, NamesFollowEachWritersPrecedence) {
         TempDir out;
         std::vector<std::string> expected;  // in the order of the listing
         for (int w = 0; w < 4; w++) {
-            kWriters[w](log.file, out.path.c_str());
+            kWriters[w](file, log.file, out.path.c_str());
             expected.push_back("KORVA20Sec_" + std::string(c[w + 1]) + "05012021.csv");
         }
         EXPECT_EQ(ListDir(out.path), expected) << "flags [" << c[0] << "]";
@@ -174,7 +237,7 @@ TEST_F(Reports, NamesFollowEachWritersPrecedence) {
 // Element and lane writers show the period lines on the console too, the trap writer does not;
 // an unknown device is warned about by all three.
 TEST_F(Reports, PeriodAndDeviceChoicesAreLoggedAndShown) {
-    MakeTable(3, {{kLoop, DEVICE_LOOP}, {kTrap, DEVICE_SPEED_TRAP}});
+    Load(Loops(3, {kLoop, kTrap}));
     for (auto [period, column] : {std::pair{"07:30:20", "1351"}, {"23:60:00", "4320"}}) {
         SetOptions(0, 0, period, nullptr);
         MemoryLog periodLog;
@@ -182,7 +245,7 @@ TEST_F(Reports, PeriodAndDeviceChoicesAreLoggedAndShown) {
         CaptureStdout();
         for (int w = 0; w < 3; w++) {
             const char* kind = w == 0 ? "Element_P_" : w == 1 ? "Lane_P_" : "Trap_P_";
-            kWriters[w](periodLog.file, dir.path.c_str());
+            kWriters[w](file, periodLog.file, dir.path.c_str());
             std::string path = dir.path + "KORVA20Sec_" + kind + "05012021.csv";
             std::string said = "Printing period " + chosen + " for [" + path + "]\n";
             logged += "[12:34:56] - Writing 20 second data to CSV file [" + path +
@@ -202,7 +265,8 @@ TEST_F(Reports, PeriodAndDeviceChoicesAreLoggedAndShown) {
         SetOptions(0, 0, nullptr, name.c_str());
         MemoryLog deviceLog;
         CaptureStdout();
-        for (int w = 0; w < 3; w++) EXPECT_EQ(kWriters[w](deviceLog.file, dir.path.c_str()), 1);
+        for (int w = 0; w < 3; w++)
+            EXPECT_EQ(kWriters[w](file, deviceLog.file, dir.path.c_str()), 1);
         std::string warning = "W Device [" + name + "] NOT found!\n";
         EXPECT_EQ(Count(GetCapturedStdout(), "          " + warning), 3);
         EXPECT_EQ(Count(deviceLog.Text(), "[12:34:56] " + warning), 3);
@@ -210,44 +274,52 @@ TEST_F(Reports, PeriodAndDeviceChoicesAreLoggedAndShown) {
 }
 
 TEST_F(Reports, ElementColourClassBoundaries) {
-    // lanes, volume, scan, speed -> Color0, Color1, Color2. With 180 lanes the flow rate equals
-    // the volume.
+    // lanes, volume, scan, speed -> Color0, Color1, Color2. The flow rate is 180 x volume /
+    // lanes vehicles an hour: 1980, 2160, 990, 1080, 1500. A scan count of 2047 counts as 1200.
     const int cases[][7] = {
         // clang-format off
-        {180, 999, 1, 600, 3, 3, 3},  {180, 1000, 1, 600, 2, 3, 3}, {180, 1499, 1, 600, 2, 3, 3},
-        {180, 1500, 1, 600, 1, 3, 3}, {180, 1999, 1, 600, 1, 3, 3}, {180, 2000, 1, 600, 100, 3, 3},
-        {360, 1999, 1, 600, 2, 3, 3},  // 999.5 rounds up to 1000
-        {1, 365, 1, 600, 3, 3, 3},     // 65700 kept as a 16-bit number: 164
-        {45, 16384, 0, 600, 4, 4, 4},  // 65536 wraps to 0: no data
         {1, 11, 1, 600, 1, 3, 3},  {1, 12, 1, 600, 100, 3, 3},  {2, 11, 1, 600, 3, 3, 3},
-        {2, 12, 1, 600, 2, 3, 3},  {3, 25, 1, 600, 1, 3, 3},    {1, 1, 180, 600, 3, 3, 3},
-        {1, 1, 181, 600, 3, 2, 3}, {1, 1, 264, 600, 3, 2, 3},   {1, 1, 265, 600, 3, 1, 3},
-        {1, 1, 420, 600, 3, 1, 3}, {1, 1, 421, 600, 3, 100, 3}, {1, 1, 1, 300, 3, 3, 100},
-        {1, 1, 1, 301, 3, 3, 1},   {1, 1, 1, 400, 3, 3, 1},     {1, 1, 1, 401, 3, 3, 2},
-        {1, 1, 1, 500, 3, 3, 2},   {1, 1, 1, 501, 3, 3, 3},     {0, 5, 0, 600, 4, 4, 4},
-        {0, 5, 30, 0, 3, 3, 100},  {2, 0, 0, 600, 4, 4, 4},     {2, 1, 0, 0, 3, 3, 100},
+        {2, 12, 1, 600, 2, 3, 3},  {3, 25, 1, 600, 1, 3, 3},
+        {1, 1, 180, 600, 3, 3, 3}, {1, 1, 181, 600, 3, 2, 3},   {1, 1, 264, 600, 3, 2, 3},
+        {1, 1, 265, 600, 3, 1, 3}, {1, 1, 420, 600, 3, 1, 3},   {1, 1, 421, 600, 3, 100, 3},
+        {1, 1, 1, 300, 3, 3, 100}, {1, 1, 1, 301, 3, 3, 1},     {1, 1, 1, 400, 3, 3, 1},
+        {1, 1, 1, 401, 3, 3, 2},   {1, 1, 1, 500, 3, 3, 2},     {1, 1, 1, 501, 3, 3, 3},
+        {0, 5, 0, 600, 4, 4, 4},   {0, 5, 30, 0, 3, 3, 100},    {2, 0, 0, 600, 4, 4, 4},
+        {2, 1, 0, 0, 3, 3, 100},   {1, 0, 2047, 0, 3, 100, 100},
         // clang-format on
     };
     const int n = sizeof cases / sizeof cases[0];
-    tagDEVICEDATA20SEC& d = MakeTable(n, {{kLoop, DEVICE_LOOP}})[0];
-    for (int c = 0; c < n; c++)
-        d.usNumLanes[c] = cases[c][0], d.usVolume[c] = cases[c][1], d.usScanCnt[c] = cases[c][2],
-        d.usSpdTenths[c] = cases[c][3];
-    Write(WriteDataAsCSVElementData, log.file);
-    for (int c = 0; c < n; c++)
-        EXPECT_EQ(std::vector<int>({d.ucColor0[c], d.ucColor1[c], d.ucColor2[c]}),
-                  std::vector<int>({cases[c][4], cases[c][5], cases[c][6]}))
-            << "case " << c;
+    DataFileLayout layout{
+        n,
+        {{kLoop, DEVICE_LOOP,
+          Block(n, [&](int k) { return LoopEntry(0, cases[k][0], cases[k][2], 0, cases[k][1]); })},
+         {kTrap, DEVICE_SPEED_TRAP,
+          Block(n, [&](int k) { return TrapEntry(cases[k][3], 0, 0, 0, 0, 0, 0, 0); })}}};
+    CaptureStdout();
+    Load(BuildDataFile(layout));
+    GetCapturedStdout();
+    std::vector<std::string> rows = Lines(Write(WriteDataAsCSVElementData));
+    ASSERT_EQ(rows.size(), n + 1u);
+    for (int k = 0; k < n; k++) {
+        std::replace(rows[k + 1].begin(), rows[k + 1].end(), ',', '\n');
+        std::vector<std::string> field = Lines(rows[k + 1]);
+        EXPECT_EQ(std::vector<int>({stoi(field[7]), stoi(field[8]), stoi(field[9])}),
+                  std::vector<int>(cases[k] + 4, cases[k] + 7))
+            << "case " << k;
+    }
 }
 
 TEST_F(Reports, ContentsListByTypeLetterAndChosenDevice) {
     const char kMeter[] = "118es11402:MMN__R1";
-    tagDEVICEDATA20SEC* t = MakeTable(3, {{kLoop, DEVICE_LOOP},
-                                          {kSpeedLane, DEVICE_LOOP},
-                                          {kStation, DEVICE_STATION},
-                                          {kTrap, DEVICE_SPEED_TRAP},
-                                          {kMeter, DEVICE_METERED_LANE}});
-    t[0].usNumLanes[0] = 1, t[0].usNumLanes[1] = 5, t[1].usNumLanes[0] = 2, t[2].usNumLanes[0] = 3;
+    const std::string zero(3, '\0');
+    DataFileLayout layout{
+        3,
+        {{kLoop, DEVICE_LOOP, LoopEntry(0, 1, 0, 0, 0) + LoopEntry(0, 5, 0, 0, 0) + zero},
+         {kSpeedLane, DEVICE_LOOP, LoopEntry(0, 2, 0, 0, 0) + zero + zero},
+         {kStation, DEVICE_STATION, StationEntry(0, 3, 0, 0, 0) + zero + zero},
+         {kTrap, DEVICE_SPEED_TRAP, Block(3, std::string(6, '\xff'))},
+         {kMeter, DEVICE_METERED_LANE, Block(3, "\xff\xff")}}};
+    Load(BuildDataFile(layout));
     auto listing = [](int count, std::vector<std::string> rows) {
         std::string text = "Input element count = " + std::to_string(count) + "\nName,NumLanes\n";
         for (const std::string& row : rows) text += row + "\n";
@@ -256,31 +328,46 @@ TEST_F(Reports, ContentsListByTypeLetterAndChosenDevice) {
     const std::string loop = kLoop + std::string(",1"), station = kStation + std::string(",3"),
                       trap = kTrap + std::string(",0");
     SetOptions(0, 1, "00:00:20", nullptr);  // -P and -R change neither name nor content
-    EXPECT_EQ(Write(WriteDataAsCSVElement, log.file), listing(5, {loop, station, trap}));
+    EXPECT_EQ(Write(WriteDataAsCSVElement), listing(5, {loop, station, trap}));
     bINCLUDESPEEDLANES = bINCLUDEMETERS = 1;
-    EXPECT_EQ(Write(WriteDataAsCSVElement, log.file),
+    EXPECT_EQ(Write(WriteDataAsCSVElement),
               listing(5, {loop, kSpeedLane + std::string(",2"), station, trap,
                           kMeter + std::string(",0")}));
     for (auto [device, count, rows] : {std::tuple{kTrap, 4, std::vector{trap}},
                                        {kSpeedLane, 2, {}},
                                        {"118es11402:_MN___9", 5, {}}}) {
         SetOptions(0, 0, nullptr, device);  // -D, silently, without -S
-        EXPECT_EQ(Write(WriteDataAsCSVElement, log.file), listing(count, rows)) << device;
+        EXPECT_EQ(Write(WriteDataAsCSVElement), listing(count, rows)) << device;
     }
     SetOptions(0, 0, nullptr, nullptr);
-    iNumberofColumns = 0;  // a file without periods lists nothing
-    EXPECT_EQ(Write(WriteDataAsCSVElement, log.file), listing(5, {}));
-    EXPECT_EQ(log.Text().find("NOT found"), std::string::npos);
+    bINCLUDEMETERS = 0;
+    layout.columns = 0;  // a file without periods lists nothing
+    Load(BuildDataFile(layout));
+    EXPECT_EQ(Write(WriteDataAsCSVElement), listing(5, {}));
+    EXPECT_FALSE(Has(log.Text(), "NOT found"));
+    // The count shows the names the header claims, beyond those its name table holds; the
+    // shortfall is a warning, and the only line a short name table adds to the log.
+    layout.columns = 3;
+    layout.names = 15;
+    size_t before = log.Text().size();
+    Load(BuildDataFile(layout));
+    EXPECT_EQ(Write(WriteDataAsCSVElement), listing(15, {loop, station, trap}));
+    std::string added;
+    for (const std::string& line : Lines(log.Text().substr(before)))
+        if (!Has(line, "[12:34:56] - ")) added += line + "\n";
+    EXPECT_EQ(added,
+              "[12:34:56] W While parsing the name table, we ran out of name data before we "
+              "finished the list!\n");
 }
 
 TEST_F(Reports, UnopenableReportOrSlashInItsDateLogsAndWritesNothing) {
-    MakeTable(3, {{kLoop, DEVICE_LOOP}});
+    Load(Loops(3, {kLoop}));
     SetOptions(0, 0, "00:00:20", nullptr);
     std::string folder = dir / "missing/", expected;
     CaptureStdout();
-    for (Writer w : kWriters) EXPECT_EQ(w(log.file, folder.c_str()), 0);
+    for (Writer w : kWriters) EXPECT_EQ(w(file, log.file, folder.c_str()), 0);
     strcpy(szDataStartTime, "5/01/2021 00:00:00");
-    for (Writer w : kWriters) EXPECT_EQ(w(log.file, dir.path.c_str()), 0);
+    for (Writer w : kWriters) EXPECT_EQ(w(file, log.file, dir.path.c_str()), 0);
     EXPECT_EQ(GetCapturedStdout(), "");
     for (const char* kind : {"Element_P_", "Lane_P_", "Trap_P_", "Content_"})
         expected += "[12:34:56] E Could not open data file [" + folder + "KORVA20Sec_" + kind +
@@ -289,22 +376,21 @@ TEST_F(Reports, UnopenableReportOrSlashInItsDateLogsAndWritesNothing) {
         expected +=
             "[12:34:56] E Start date [5/01/2021 00:00:00] holds a '/' where the report "
             "name takes its date; no report written!\n";
-    std::string errors;  // the log without its announcements
+    std::string errors;  // the log without its announcements and the file's trap count
     for (const std::string& line : Lines(log.Text()))
-        if (!Has(line, " - Writing ")) errors += line + "\n";
+        if (!Has(line, "] - ")) errors += line + "\n";
     EXPECT_EQ(errors, expected);
     EXPECT_TRUE(ListDir(dir.path).empty());
 }
 
 TEST_F(Reports, WriteFailureKeepsTheEarlierReport) {
     // Four loops over a whole day: about 1.5 MB of rows.
-    MakeTable(PERIODS_PER_DAY,
-              std::vector(4, std::pair<std::string, uint16_t>{kLoop, DEVICE_LOOP}));
+    Load(Loops(PERIODS_PER_DAY, std::vector<std::string>(4, kLoop)));
     const std::string report = dir / "KORVA20Sec_Element_05012021.csv";
     WriteFile(report, "the earlier report\n");
-    EXPECT_EQ(
-        0, WithFileSizeLimit(256 * 1024,
-                             [&] { return WriteDataAsCSVElementData(log.file, dir.path.c_str()); }))
+    EXPECT_EQ(0, WithFileSizeLimit(
+                     256 * 1024,
+                     [&] { return WriteDataAsCSVElementData(file, log.file, dir.path.c_str()); }))
         << "the writer must report the failure";
     EXPECT_EQ(ReadFile(report), "the earlier report\n");
     EXPECT_EQ(ListDir(dir.path), std::vector<std::string>{"KORVA20Sec_Element_05012021.csv"});
