@@ -700,14 +700,24 @@ int PeriodColumn(const char* period) {
 
 // Flow rate in vehicles per hour per lane (180 periods of 20 seconds make an hour), computed
 // in single precision, and its class.
-static inline uint8_t FlowClass(uint16_t lanes, uint16_t volume) {
+static uint8_t ComputeFlowClass(uint16_t lanes, uint16_t volume) {
     float perLane = (float)volume * 180.0f / (float)lanes;
     uint16_t flow = (uint16_t)(int64_t)((double)perLane + 0.5);
     if (flow == 0) return 0;  // no flow: with no scan count either, there is no data
     return flow <= 999 ? 3 : flow <= 1499 ? 2 : flow <= 1999 ? 1 : 100;
 }
-
-// Colour classes of one period (3, 2, 1, 100 from light to heavy traffic; 4 no data).
+// Every row needs the class, and a packed entry holds at most 7 lanes and a volume of 127: the
+// classes of those are made once.
+static inline uint8_t FlowClass(uint16_t lanes, uint16_t volume) {
+    static const auto classes = [] {
+        std::vector<uint8_t> table(8 * 128);
+        for (uint16_t l = 1; l < 8; l++)
+            for (uint16_t v = 0; v < 128; v++) table[l * 128 + v] = ComputeFlowClass(l, v);
+        return table;
+    }();
+    return lanes < 8 && volume < 128 ? classes[lanes * 128 + volume]
+                                     : ComputeFlowClass(lanes, volume);
+}
 static inline void Colours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16_t volume,
                            uint8_t* color0, uint8_t* color1, uint8_t* color2) {
     if (lanes == 0) {
@@ -1013,7 +1023,9 @@ int WriteDataAsCSVElementData(const tagDATAFILE& file, FILE* log, const char* fo
         p = PutUnsigned(Comma(p), e.usEstLength);
         p = PutScaled(Comma(p), whole, e.usCalcSpdTenths);
         // The scan-count sum is a signed 32-bit product.
-        p = std::to_chars(Comma(p), p + 13, (int32_t)((uint32_t)e.usNumLanes * e.usScanCnt)).ptr;
+        int32_t scanSum = (int32_t)((uint32_t)e.usNumLanes * e.usScanCnt);
+        p = scanSum >= 0 ? PutUnsigned(Comma(p), (unsigned)scanSum)
+                         : std::to_chars(Comma(p), p + 13, scanSum).ptr;
         p = PutTime(Comma(p), times, c);
         *p = '\n';
         return p + 1;
