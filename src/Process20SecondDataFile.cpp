@@ -486,7 +486,7 @@ void CalculateSpeedLength(const tagDATAFILE& file, const char* name, FILE* log) 
 
 // The values of one block should stay within a few megabytes, whatever the number of devices:
 // a day of them is never needed at once.
-enum { BLOCK_BUDGET = 4 << 20 };
+enum { BLOCK_BUDGET = 8 << 20 };
 
 void PlanBlock(const tagDATAFILE& file, const std::vector<int>& devices, tagBLOCK* block,
                std::vector<int>* local) {
