@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 const char* const szVersion = "2.02";
 
@@ -83,6 +84,115 @@ FILE* OpenInputFile(const char* path, int* notRegular) {
     FILE* file = fdopen(fd, "rb");
     if (!file) close(fd);
     return file;
+}
+
+// ---- The run log ----------------------------------------------------------------------------
+
+struct tagLOGSINK {
+    int iFd;
+    int iError;       // first errno of a failed write
+    long lErrors;     // E lines seen
+    bool bLineStart;  // the next byte starts a line
+};
+static tagLOGSINK logSink;
+
+// A log line "[HH:MM:SS] E ..." of length bytes.
+static bool IsErrorLine(const char* line, size_t length) {
+    return length >= 13 && line[0] == '[' && line[9] == ']' && memcmp(line + 10, " E ", 3) == 0;
+}
+
+static ssize_t WriteLog(void* cookie, const char* data, size_t size) {
+    tagLOGSINK* sink = (tagLOGSINK*)cookie;
+    for (size_t at = 0; at < size;) {
+        const char* end = (const char*)memchr(data + at, '\n', size - at);
+        size_t length = end ? (size_t)(end - (data + at)) + 1 : size - at;
+        if (sink->bLineStart && IsErrorLine(data + at, length)) {
+            sink->lErrors++;
+            fprintf(stderr, "korva2csv: %.*s%s", (int)length, data + at, end ? "" : "\n");
+        }
+        sink->bLineStart = end != nullptr;
+        at += length;
+    }
+    // A line that cannot be written is noted and dropped: the run goes on converting.
+    for (size_t done = 0; done < size;) {
+        ssize_t n = write(sink->iFd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (sink->iError == 0) sink->iError = n < 0 ? errno : EIO;
+            break;
+        }
+        done += (size_t)n;
+    }
+    return (ssize_t)size;
+}
+
+static int CloseLog(void* cookie) {
+    tagLOGSINK* sink = (tagLOGSINK*)cookie;
+    if (close(sink->iFd) != 0 && sink->iError == 0) sink->iError = errno;
+    return 0;
+}
+
+FILE* OpenLogStream(const char* path) {
+    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, O_APPEND);  // O_NONBLOCK only kept the open from waiting on a FIFO
+    logSink = {fd, 0, 0, true};
+    FILE* log = fopencookie(&logSink, "a", {nullptr, WriteLog, nullptr, CloseLog});
+    if (!log) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+    }
+    return log;
+}
+
+int LogWriteError() {
+    return logSink.iError;
+}
+
+long LogErrorLines() {
+    return logSink.lErrors;
+}
+
+// ---- Interruption ---------------------------------------------------------------------------
+
+volatile sig_atomic_t iInterrupt;
+
+static void NoteInterrupt(int signal) {
+    if (!iInterrupt) iInterrupt = signal;
+}
+
+void CatchInterrupts() {
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = NoteInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+void EndInterrupted(FILE* log, const char* report) {
+    if (report)
+        fprintf(log, "[%s] E Interrupted by signal [%d]; [%s] not written!\n", szTime,
+                (int)iInterrupt, report);
+    else
+        fprintf(log, "[%s] E Interrupted by signal [%d]!\n", szTime, (int)iInterrupt);
+    fclose(log);
+    exit(128 + iInterrupt);
+}
+
+const char* ShownName(const char* name, char* shown, size_t size) {
+    size_t i = 0;
+    for (; name[i] && i + 1 < size; i++)
+        shown[i] = (unsigned char)name[i] < 0x20 || name[i] == 0x7f ? '?' : name[i];
+    shown[i] = '\0';
+    return shown;
 }
 
 void SetLineBuffered(FILE* log) {
@@ -248,6 +358,14 @@ void ReportPrintf(tagREPORTFILE* report, const char* format, ...) {
 
 int PublishReportFile(tagREPORTFILE* report, FILE* log) {
     if (report->bWriter) WaitForWriter(report, true);
+    if (iInterrupt) {
+        free(report->lpBuffer);
+        free(report->lpSpare);
+        report->lpBuffer = report->lpSpare = nullptr;
+        close(report->iFd);
+        unlink(report->szTempPath);
+        EndInterrupted(log, report->szPath);
+    }
     WriteOut(report, report->lpBuffer, report->uiUsed);
     report->uiUsed = 0;
     free(report->lpBuffer);

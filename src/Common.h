@@ -3,6 +3,7 @@
 #pragma once
 
 #include <pthread.h>
+#include <signal.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -83,6 +84,28 @@ FILE* OpenInputFile(const char* path, int* notRegular);
 // log never interleave inside a line.
 void SetLineBuffered(FILE* log);
 
+// Opens the run log at path for appending, without following a link and without blocking: a
+// link, a FIFO, a folder or any other entry that is not a regular file is refused (null, errno
+// set). Every E line written to the stream is also written to standard error behind
+// "korva2csv: ". A write that fails does not stop the run: LogWriteError tells it at the end.
+FILE* OpenLogStream(const char* path);
+// The first error (an errno) that a write to the log met, 0 while every line reached the file.
+int LogWriteError();
+// How many E lines the log has been given so far.
+long LogErrorLines();
+
+// The signal (SIGTERM, SIGINT or SIGHUP) that asked the run to stop, 0 while none did. The
+// writers look at it between blocks of rows; the handler does nothing else.
+extern volatile sig_atomic_t iInterrupt;
+void CatchInterrupts();
+// Ends an interrupted run: logs "[%s] E Interrupted by signal [%d]; [report] not written!" (or
+// without a report when none was being written), closes the log and exits with 128 + signal.
+[[noreturn]] void EndInterrupted(FILE* log, const char* report);
+
+// A file name as messages show it: every control character (below 0x20, and 0x7F) as '?', so
+// that a name can never start a line of its own. Writes into shown (size bytes), returns it.
+const char* ShownName(const char* name, char* shown, size_t size);
+
 // A report being written: a temporary file beside its final name, fed through page-aligned
 // buffers and renamed over the final name only when completely written and closed. A run that
 // fails or is killed never leaves a partial file under the report's name. Once a report has
@@ -117,5 +140,6 @@ char* ReportCursor(tagREPORTFILE* report);
 void ReportCommit(tagREPORTFILE* report, const char* end);
 // Writes out what is buffered, closes and renames over the final name. On any write, flush or
 // close error logs "[%s] E Could not write CSV file [%s]! - <reason>." to log, removes the
-// temporary file, leaves an earlier file of that name intact, and returns 0.
+// temporary file, leaves an earlier file of that name intact, and returns 0. When the run was
+// interrupted, removes the temporary file and ends the run (EndInterrupted).
 int PublishReportFile(tagREPORTFILE* report, FILE* log);

@@ -10,6 +10,8 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdlib>
@@ -29,14 +31,17 @@ static int DayColumns() {
     return std::clamp(iNumberofColumns, 0, (int)PERIODS_PER_DAY);
 }
 
-int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const char* name,
+int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const char* entry,
                     FILE* log) {
+    // Messages show the name with its control characters as '?': a name cannot forge a line.
+    char shown[FOLDER_SIZE];
+    const char* name = ShownName(entry, shown, sizeof shown);
     RefreshTime();
     fprintf(log, "[%s] - Processing data file [%s], starting at [%s]\n", szTime, name, szTime);
     printf("Processing data file [%s], starting at [%s]\n", name, szTime);
 
     char path[PATH_SIZE];
-    if (!BuildPath(path, "%s%s", sourceFolder, name)) {
+    if (!BuildPath(path, "%s%s", sourceFolder, entry)) {
         fprintf(log, "[%s] E Path of data file [%s] would be longer than %d characters!\n", szTime,
                 name, PATH_SIZE - 1);
         return 0;
@@ -116,6 +121,12 @@ int LoadDataFile(const char* buffer, int size, const char* name, tagDATAFILE* fi
 
 void WriteReports(const tagDATAFILE& file, const char* name, const char* targetFolder, FILE* log) {
     if (!(bWRITEELEMENTS || bWRITELANES || bWRITETRAPS || bLISTALLELEMENTS)) return;
+    // A file without a start date is no data file of ours (a text, random bytes, an empty
+    // file): its reports would be named by nothing and overwrite each other.
+    if (szDataStartTime[0] == '\0') {
+        fprintf(log, "[%s] E No start date in data file [%s]; no reports written!\n", szTime, name);
+        return;
+    }
     if (!ReportDateIsSafe()) {
         fprintf(log,
                 "[%s] E Start date [%s] of data file [%s] holds a '/' where the report "
@@ -836,8 +847,8 @@ static int StartReport(tagREPORTFILE* report, const char* format, const char* fo
     if (!BuildReportPath(path, format, folder, log)) return 0;
     fprintf(log, announce, szTime, path);
     if (!OpenReportFile(report, path)) {
-        fprintf(log, "[%s] E Could not open data file [%s]! - Error = [%p].\n", szTime, path,
-                (void*)nullptr);
+        fprintf(log, "[%s] E Could not create CSV file [%s]! - %s.\n", szTime, path,
+                strerror(errno));
         return 0;
     }
     return 1;
@@ -846,7 +857,8 @@ static int StartReport(tagREPORTFILE* report, const char* format, const char* fo
 static const char* const kWriting = "[%s] - Writing 20 second data to CSV file [%s]...\n";
 
 // Applies -P: the range becomes the one chosen column (logged, and printed when console is
-// set), or stays [0, columns of the day). A column outside the day leaves the range empty.
+// set), or stays [0, columns of the day). A column outside the day, or a text whose six digit
+// places are not all digits (07:3O:20), leaves the range empty.
 static void ChoosePeriods(FILE* log, const char* path, bool console, int* first, int* end) {
     *first = 0;
     *end = DayColumns();
@@ -855,7 +867,9 @@ static void ChoosePeriods(FILE* log, const char* path, bool console, int* first,
     fprintf(log, "[%s] - Printing period [%s] column [%d] for [%s]\n", szTime, szPeriod, column,
             path);
     if (console) printf("Printing period [%s] column [%d] for [%s]\n", szPeriod, column, path);
-    if (column < 0 || column >= PERIODS_PER_DAY) {
+    bool digits = true;
+    for (int at : {0, 1, 3, 4, 6, 7}) digits = digits && isdigit((unsigned char)szPeriod[at]);
+    if (!digits || column < 0 || column >= PERIODS_PER_DAY) {
         fprintf(log,
                 "[%s] E Period [%s] column [%d] lies outside the day; the report holds "
                 "its header only!\n",
@@ -938,7 +952,7 @@ static void WriteRows(tagREPORTFILE* report, const tagDATAFILE& file,
         for (size_t i = 0; i < count; i++) {
             PlanBlock(file, {devices[i]}, &block, &local);
             int at = local[devices[i]], periods = BlockPeriods(block);
-            for (int from = first; from < end; from += periods) {
+            for (int from = first; from < end && !iInterrupt; from += periods) {
                 int n = std::min(periods, end - from);
                 FillBlock(file, &block, from, n);
                 for (int c = from; c < from + n; c++) writeRow(i, block.At(c, at), c);
@@ -955,7 +969,7 @@ static void WriteRows(tagREPORTFILE* report, const tagDATAFILE& file,
     for (size_t i = 0; i < count; i++) at[i] = local[devices[i]];
     int periods = BlockPeriods(block);
     FillBlock(file, &block, first, std::min(periods, end - first));
-    for (int from = first; from < end; from += periods) {
+    for (int from = first; from < end && !iInterrupt; from += periods) {
         int n = std::min(periods, end - from);
         tagFILLJOB job = {&file, &next, from + n, std::min(periods, end - from - n)};
         pthread_t filler;

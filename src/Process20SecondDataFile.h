@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <vector>
 
-// Converts one data file of sourceFolder into the reports the options ask for. Returns 1 when
-// the file went through the pipeline, 0 when it could not be opened, sized, allocated or read.
-int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const char* name,
+// Converts the data file `entry` of sourceFolder into the reports the options ask for. Returns 1
+// when the file went through the pipeline, 0 when it could not be opened, sized, allocated or
+// read.
+int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const char* entry,
                     FILE* log);
 
 // ---- Header ---------------------------------------------------------------------------------

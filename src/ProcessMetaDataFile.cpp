@@ -2,6 +2,7 @@
 #include "ProcessMetaDataFile.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -57,8 +58,10 @@ static void FillRecord(tagCABINETMETADATA* r, const char* line) {
 }
 
 // Takes the list's date from its first line into szMetadataDate, with '_' for its two '/'.
-// Every '-' of the line opens a date ("- MM/DD/YYYY"); the last good one stays. Returns 0 when
-// the line has no '-', or a '-' is not followed by a date that can name a file.
+// Every '-' of the line opens a date ("- MM/DD/YYYY"), and each must be followed by one: a
+// line such as "LIST - 12/06/2026 - rev 3" is refused at its second '-', even after a good
+// date; of several good dates the last one stays. Returns 0 when the line has no '-', or a '-'
+// is not followed by a date that can name a file (no further '/', blank or control character).
 static int ReadListDate(const char* line) {
     size_t length = LineLength(line);
     if (!memchr(line, '-', length)) {
@@ -72,23 +75,29 @@ static int ReadListDate(const char* line) {
         memset(szMetadataDate, 0, sizeof szMetadataDate);
         memcpy(szMetadataDate, line + from, n);
         if (szMetadataDate[2] != '/' || szMetadataDate[5] != '/') return 0;
-        // Any further '/' would put the CSV into another folder.
-        for (size_t i = 0; i < n; i++)
-            if (i != 2 && i != 5 && szMetadataDate[i] == '/') return 0;
+        // Any further '/' would put the CSV into another folder; blanks and control characters
+        // have no place in a file name either.
+        for (size_t i = 0; i < n; i++) {
+            unsigned char c = (unsigned char)szMetadataDate[i];
+            if ((i != 2 && i != 5 && c == '/') || c <= ' ' || c == 0x7f) return 0;
+        }
         szMetadataDate[2] = '_';
         szMetadataDate[5] = '_';
     }
     return 1;
 }
 
-int ProcessMetadataFile(const char* sourceFolder, const char* targetFolder, const char* name,
+int ProcessMetadataFile(const char* sourceFolder, const char* targetFolder, const char* entry,
                         FILE* log) {
+    // Messages show the name with its control characters as '?': a name cannot forge a line.
+    char shown[FOLDER_SIZE];
+    const char* name = ShownName(entry, shown, sizeof shown);
     RefreshTime();
     printf("Processing metadata file [%s], starting[%s]\n", name, szTime);
     fprintf(log, "[%s] - Processing metadata file [%s], starting[%s]\n", szTime, name, szTime);
 
     char path[PATH_SIZE];
-    if (!BuildPath(path, "%s%s", sourceFolder, name)) {
+    if (!BuildPath(path, "%s%s", sourceFolder, entry)) {
         fprintf(log, "[%s] E Path of metadata file [%s] would be longer than %d characters!\n",
                 szTime, name, PATH_SIZE - 1);
         return 0;
@@ -178,8 +187,8 @@ int WriteMetaDataCSV(int count, const tagCABINETMETADATA* records, const char* p
     fprintf(log, "[%s] - Writing metadata to CSV file [%s]...\n", szTime, path);
     tagREPORTFILE csv;
     if (!OpenReportFile(&csv, path)) {
-        fprintf(log, "[%s] E Could not open meta data file [%s]! - Error = [%p].\n", szTime, path,
-                (void*)nullptr);
+        fprintf(log, "[%s] E Could not create CSV file [%s]! - %s.\n", szTime, path,
+                strerror(errno));
         return 0;
     }
     static const char header[] =

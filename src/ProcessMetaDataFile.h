@@ -27,10 +27,10 @@ struct tagCABINETMETADATA {
     char szStatus[10];  // 88-96, cleaned
 };
 
-// Reads the list `name` of sourceFolder (count, date and fill passes) and writes its cabinet
+// Reads the list `entry` of sourceFolder (count, date and fill passes) and writes its cabinet
 // CSV "RMDC_<date>.CSV" into targetFolder. Returns 1 when the list was read through and handed
 // to the CSV writer, 0 when it was refused (not opened, not allocated, no usable date).
-int ProcessMetadataFile(const char* sourceFolder, const char* targetFolder, const char* name,
+int ProcessMetadataFile(const char* sourceFolder, const char* targetFolder, const char* entry,
                         FILE* log);
 
 // Cleans a text in place: white space trimmed at both ends, ',' turned into '-'. Returns 1.

@@ -49,6 +49,9 @@ enum {
     HELP_D
 };
 
+// --strict: the exit status tells whether any file got an E line.
+static int bStrict;
+
 static void PrintHelpLine(int line) {
     fputs(szCommand[line], stdout);
 }
@@ -89,11 +92,13 @@ static int AcceptFolder(const char* argument, char letter, char* folder, int hel
     return 1;
 }
 
-// Fills an empty folder with the current folder and makes it end in '/'.
+// Fills an empty folder with the current folder and makes it end in '/'. When the current
+// folder cannot be named (deleted, or too long a path), the folder stays "./": relative to it,
+// never the root.
 static void CompleteFolder(char* folder, const char* failure) {
     if (folder[0] == '\0' &&
         (getcwd(folder, FOLDER_SIZE) == nullptr || strlen(folder) > FOLDER_SIZE - 2)) {
-        folder[0] = '\0';
+        strcpy(folder, ".");
         puts(failure);
     }
     size_t length = strlen(folder);
@@ -115,6 +120,14 @@ int ProcessCommandLine(int argc, char* argv[]) {
         char code = (char)toupper((unsigned char)argument[1]);
         size_t length = strlen(argument);
         switch (code) {
+            case '-':  // long options are ours alone: the letters never took a second '-'
+                if (strcmp(argument, "--strict") == 0) {
+                    bStrict = 1;
+                    break;
+                }
+                printf("     E Illegal option code = %c\n", code);
+                PrintHelpTable();
+                return 0;
             case '?':
                 puts(
                     "Command separators - / upper or lower case are equivalent for any valid "
@@ -196,6 +209,8 @@ int ProcessCommandLine(int argc, char* argv[]) {
     return 2;
 }
 
+static char szLogPath[PATH_SIZE];  // the run log, for the message when it cannot be written
+
 FILE* OpenLogfile(const char* folder) {
     char date[10];
     time_t now = time(nullptr);
@@ -206,7 +221,8 @@ FILE* OpenLogfile(const char* folder) {
     char path[PATH_SIZE];
     FILE* log = nullptr;
     if (BuildPath(path, "%s%s%8.8s", folder, "CSVLog", date)) {
-        log = fopen(path, "a+");
+        log = OpenLogStream(path);
+        snprintf(szLogPath, sizeof szLogPath, "%s", path);
     } else {
         errno = ENAMETOOLONG;
     }
@@ -225,9 +241,34 @@ FILE* OpenLogfile(const char* folder) {
     return log;
 }
 
+// --help and --version, wherever they stand, answer alone on standard output.
+static int AnswerLongQuestion(int argc, char* argv[]) {
+    for (int i = 1; i < argc; i++) {
+        if (strcmp(argv[i], "--version") == 0) {
+            printf("korva2csv %s\n", szVersion);
+            return 1;
+        }
+        if (strcmp(argv[i], "--help") == 0) {
+            puts(
+                "Usage: korva2csv [options]   (options begin with - or /, values glued to the "
+                "letter)");
+            puts(
+                "Command separators - / upper or lower case are equivalent for any valid "
+                "command. (-X, /X, -x, or /x )");
+            PrintHelpTable();
+            puts("\tOption --strict  Exit status 5 when any file got an error line in the log");
+            puts("\tOption --help    Print this text;  --version  print the version");
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int RunConverter(int argc, char* argv[]) {
     // A file-size limit then shows up as a failed write of one report, not as a killed run.
     signal(SIGXFSZ, SIG_IGN);
+    if (AnswerLongQuestion(argc, argv)) return 0;
+    CatchInterrupts();
 
     RefreshTime();
     printf("\n[%s] - Welcome to korva2csv, the twenty-second archive converter.\n", szTime);
@@ -263,12 +304,17 @@ int RunConverter(int argc, char* argv[]) {
     if (!folder) {
         fprintf(log, "[%s] E Source Directory [%s] not found!\n", szTime, szSourceFolder);
         fclose(log);
+        if (LogWriteError())
+            fprintf(stderr, "korva2csv: could not write the log [%s]: %s\n", szLogPath,
+                    strerror(LogWriteError()));
         return 4;
     }
 
     int dataFiles = 0;
     int listFiles = 0;
+    int failedFiles = 0;  // files that got an E line
     while (struct dirent* entry = readdir(folder)) {
+        long errorsBefore = LogErrorLines();
         if (bCONVERTMETA) {
             if (!strstr(entry->d_name, "LST")) continue;
             listFiles++;
@@ -278,6 +324,8 @@ int RunConverter(int argc, char* argv[]) {
             dataFiles++;
             ProcessDataFile(szSourceFolder, szTargetFolder, entry->d_name, log);
         }
+        if (LogErrorLines() > errorsBefore) failedFiles++;
+        if (iInterrupt) EndInterrupted(log, nullptr);
     }
     if (dataFiles == 0 && listFiles == 0) fprintf(log, "[%s] E Found no input file.\n", szTime);
 
@@ -291,5 +339,10 @@ int RunConverter(int argc, char* argv[]) {
     closedir(folder);
     fprintf(log, "[+ %.1f] - File Closed.\n\n", seconds);
     fclose(log);
-    return 0;
+    if (LogWriteError()) {
+        fprintf(stderr, "korva2csv: could not write the log [%s]: %s\n", szLogPath,
+                strerror(LogWriteError()));
+        return 3;
+    }
+    return bStrict && failedFiles > 0 ? 5 : 0;
 }

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "Process20SecondDataFile.h"
+#include "ProcessMetaDataFile.h"
 #include "TestSupport.h"
 
 using namespace korvatest;
@@ -33,7 +34,7 @@ std::string WithHeaderValue(std::string file, const std::string& key, const std:
 class HostileFiles : public KorvaTest {
 protected:
     // Converts the bytes as X.DAT with every report and option on; returns the log.
-    std::string Convert(const std::string& bytes) {
+    std::string Convert(const std::string& bytes, size_t reports = 4) {
         ResetGlobals();
         bWRITEELEMENTS = bWRITELANES = bWRITETRAPS = bLISTALLELEMENTS = 1;
         bINCLUDESPEEDLANES = bINCLUDEMETERS = 1;
@@ -41,24 +42,29 @@ protected:
         WriteFile(in / "X.DAT", bytes);
         MemoryLog run;
         EXPECT_EQ(ProcessDataFile(in.path.c_str(), out.path.c_str(), "X.DAT", run.file), 1);
-        EXPECT_EQ(ListDir(out.path).size(), 4u);  // every report whole, no temporary left
+        EXPECT_EQ(ListDir(out.path).size(), reports);  // every report whole, no temporary left
         return run.Text();
     }
 };
 
 }  // namespace
 
-TEST_F(HostileFiles, TruncatedOrStructurelessFilesConvertWithoutHarm) {
+// A file without a start date (empty, cut before the date, text, random bytes) writes no
+// report: its reports would be named by nothing.
+TEST_F(HostileFiles, TruncatedFilesConvertWithoutHarmAndDatelessOnesWriteNoReport) {
     std::string day = SmallDay();
     const size_t table = 1024, data = table + 5 * 27;
-    for (size_t cut :
-         {size_t(0), size_t(40), table - 1, table, table + 13, data - 1, data + 4, day.size() - 1})
+    for (size_t cut : {table - 1, table, table + 13, data - 1, data + 4, day.size() - 1})
         EXPECT_TRUE(Has(Convert(day.substr(0, cut)), "Completed processing")) << cut;
     std::mt19937 random(7);
     std::string garbage(70000, '\0');
     for (char& c : garbage) c = (char)random();
-    for (const std::string& bytes : {garbage, std::string(5000, 'A'), std::string("Data Start")})
-        Convert(bytes);
+    for (const std::string& bytes : {std::string(), day.substr(0, 40), std::string("hello\n"),
+                                     garbage, std::string(5000, 'A'), std::string("Data Start")})
+        EXPECT_EQ(Count(Convert(bytes, 0),
+                        "] E No start date in data file [X.DAT]; no reports written!\n"),
+                  1)
+            << bytes.substr(0, 40);
 }
 
 TEST_F(HostileFiles, ClaimsBeyondTheFileAreBoundedAndReported) {
@@ -107,4 +113,26 @@ TEST_F(KorvaTest, ALogFolderThatIsAFileEndsTheRunWithStatus3) {
     RunResult r = RunKorva({"-E", "-F" + dir.path + "file"}, dir.path);
     EXPECT_EQ(r.status, 3);
     EXPECT_TRUE(Has(r.out, "Error opening file: Not a directory"));
+}
+
+// A name with control characters is read by its real name but shown with '?' for each: a line
+// feed in a name cannot start a log line of its own.
+TEST_F(KorvaTest, ControlCharactersOfANameAreShownAsQuestionMarks) {
+    const std::string data = "A\n[00:00:00] E forged\x7f.DAT", list = "C\x1b\tAB.LST";
+    WriteFile(dir / data, BuildDataFile({}));
+    WriteFile(dir / list, "List - 12/06/2026\n");
+    TempDir out;
+    bWRITEELEMENTS = 1;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ProcessDataFile(dir.path.c_str(), out.path.c_str(), data.c_str(), log.file), 1);
+    EXPECT_EQ(ProcessMetadataFile(dir.path.c_str(), out.path.c_str(), list.c_str(), log.file), 1);
+    const std::string console = testing::internal::GetCapturedStdout(), text = log.Text();
+    EXPECT_EQ(ListDir(out.path).size(), 2u);  // the element report and the cabinet CSV
+    for (const std::string& said : {console, text}) {
+        EXPECT_GE(Count(said, "[A?[00:00:00] E forged?.DAT]"), 2) << said;
+        EXPECT_GE(Count(said, "[C??AB.LST]"), 2) << said;
+        EXPECT_EQ(said.find_first_of("\x1b\t\x7f"), std::string::npos) << said;
+    }
+    for (const std::string& line : Lines(text))
+        EXPECT_TRUE(line[0] == '[' && line.substr(9, 2) == "] ") << line;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "ProcessMetaDataFile.h"
@@ -67,7 +68,19 @@ TEST_F(Metadata, NamesTheCsvAfterTheLastGoodDateOrRefusesTheList) {
         {"Old - 01/02/2025, new - 12/06/2026\n", kCsvName, ""},
         {"Cabinet list 12/06/2026\n", "", ""},
         {"", "", ""},
-        {"- 12/06/20/6\n", "", "12/06/20/6"},               // a further '/' would leave the folder
+        {"- 12/06/20/6\n", "", "12/06/20/6"},  // a further '/' would leave the folder
+        {"LIST - 12/06/2026 - rev 3\n", "", "rev 3"},
+        {"- 12/06/2 26\n", "", "12/06/2 26"},  // blanks and control characters name no file
+        {"- 12/06/20\x1b"
+         "6\n",
+         "",
+         "12/06/20\x1b"
+         "6"},
+        {"- 12/06/\x7f"
+         "026\n",
+         "",
+         "12/06/\x7f"
+         "026"},
         {"List - 12/06/202\n", "RMDC_ 12_06_202.CSV", ""},  // the line feed is no date char
     };
     for (const auto& t : cases) {
@@ -117,8 +130,8 @@ TEST_F(Metadata, ReportsAListOrACsvThatCannotBeOpened) {
               "[T] E Could not open meta data file [NONE.LST]! - Error = [(nil)].\n");
     target = out / "gone/";
     EXPECT_EQ(Run(kDateLine + Cabinet("005es17329") + "\n"), 1);
-    EXPECT_TRUE(Has(Log(), "[T] E Could not open meta data file [" + target + kCsvName +
-                               "]! - Error = [(nil)].\n[T] - Completed processing"));
+    EXPECT_TRUE(Has(Log(), "[T] E Could not create CSV file [" + target + kCsvName + "]! - " +
+                               strerror(ENOENT) + ".\n[T] - Completed processing"));
     EXPECT_TRUE(ListDir(out.path).empty());
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the helpers run through check
 # scripts/convert-archive over small sample archives: serial and parallel runs agree, files of
-# the same date stay apart, a failing file fails the run but not the other files and converts
-# on the re-run, every log line of a parallel run is whole.
+# the same date stay apart, failing files fail the run by the converter's status but not the
+# other files and convert on the re-run, every log line of a parallel run is whole.
 source "$(dirname "$0")/lib.sh" "$@"
 
 # run NAME ARGS...: runs the script, its output into $WORK/NAME.out, its status into STATUS.
@@ -80,26 +80,48 @@ for side in NORTH SOUTH; do
         cmp -s "$WORK/bare-$side/$REPORT" "$WORK/same-date-out/$side.DAT/$REPORT"
 done
 
-# -- A file the converter cannot read fails the run; the others convert; the re-run converts
-# that file alone once it is readable.
+# -- Files that get an E line fail by the converter's status, quoted by their log's first
+# E line: a folder named like a data file, a file without a start date, a day whose report
+# cannot be created. The others convert; the re-run converts the failed ones alone once mended.
 sample "$WORK/faulty" 4
 mkdir "$WORK/faulty/BROKEN_DAT"
+echo "no data file" >"$WORK/faulty/NODATE.DAT"
+mkdir -p "$WORK/faulty-out/KORVA20S_20210502.DAT/KORVA20Sec_Element_05022021.csv"
 run faulty -j 2 "$WORK/faulty" "$WORK/faulty-out"
-check "failing file: status 1" test $STATUS -eq 1
-check "failing file: summary counts" said faulty "5 files: 4 converted, 1 failed, 0 skipped"
-check "failing file: named with the converter's error" said faulty \
-    "FAILED BROKEN_DAT: E Data file [BROKEN_DAT] is not a regular file; passed over!"
-check "failing file: the other four converted" test "$(reports "$WORK/faulty-out" | wc -l)" -eq 4
-rmdir "$WORK/faulty/BROKEN_DAT"
+check "failing files: status 1" test $STATUS -eq 1
+check "failing files: summary counts" said faulty "6 files: 3 converted, 3 failed, 0 skipped"
+check "failing files: named with the log's first E line and the log" said faulty \
+    "FAILED BROKEN_DAT: E Data file [BROKEN_DAT] is not a regular file; passed over! (log $WORK/faulty-out/logs/"
+check "failing files: the dateless file failed" said faulty "FAILED NODATE.DAT: E "
+check "failing files: the day without its report failed" \
+    said faulty "FAILED KORVA20S_20210502.DAT: E "
+check "failing files: the other three converted" test "$(reports "$WORK/faulty-out" | wc -l)" -eq 3
+rmdir "$WORK/faulty/BROKEN_DAT" "$WORK/faulty-out/KORVA20S_20210502.DAT/KORVA20Sec_Element_05022021.csv"
 "$KORVA_SAMPLE" -n 20 -p 12 -d 1 -D 06/01/2021 "$WORK/june" >/dev/null
 cp "$WORK/june/KORVA20S_20210601.DAT" "$WORK/faulty/BROKEN_DAT"
+cp "$WORK/june/KORVA20S_20210601.DAT" "$WORK/faulty/NODATE.DAT"
 run mended -j 2 "$WORK/faulty" "$WORK/faulty-out"
 check "re-run after mending: status 0" test $STATUS -eq 0
-check "re-run after mending: only the failed file converted" \
-    said mended "5 files: 1 converted, 0 failed, 4 skipped"
-check "re-run after mending: its report written" \
-    test -f "$WORK/faulty-out/BROKEN_DAT/KORVA20Sec_Element_06012021.csv"
+check "re-run after mending: only the failed files converted" \
+    said mended "6 files: 3 converted, 0 failed, 3 skipped"
+check "re-run after mending: their reports written" \
+    test "$(reports "$WORK/faulty-out" | wc -l)" -eq 6
 check "re-run after mending: the others' logs hold one run each" test "$(
-    cat "$WORK"/faulty-out/logs/*/KORVA20S_*/CSVLog* | grep -c 'File Opened')" -eq 4
+    cat "$WORK"/faulty-out/logs/*/KORVA20S_2021050[134].DAT/CSVLog* | grep -c 'File Opened')" -eq 3
+
+# -- The per-file step: any status but 0 fails the file, also after a clean log (a converter
+# that could not write its log ends with status 3).
+cat >"$WORK/status3" <<WRAPPER
+#!/bin/sh
+"$KORVA2CSV" "\$@"
+exit 3
+WRAPPER
+chmod +x "$WORK/status3"
+mkdir "$WORK/status3-out"
+"$SCRIPT" --one "$WORK/status3" "$WORK/status3-out" "$WORK/june/KORVA20S_20210601.DAT" \
+    >"$WORK/status3.out" 2>&1
+check "per-file step, converter status 3: exit 1" test $? -eq 1
+check "per-file step, converter status 3: FAILED with the status alone" test "$(
+    cat "$WORK/status3.out")" = "FAILED KORVA20S_20210601.DAT: korva2csv ended with status 3"
 
 finish
