@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -148,7 +150,7 @@ void RemoveTree(const std::string& folder) {
 
 // ---- Child processes ------------------------------------------------------------------------
 
-tagCHILDRUN RunChild(const std::vector<std::string>& args) {
+static tagCHILDRUN RunChildHere(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -185,6 +187,83 @@ tagCHILDRUN RunChild(const std::vector<std::string>& args) {
     auto cpu = [](const timeval& t) { return (double)t.tv_sec + (double)t.tv_usec * 1e-6; };
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, seconds,
             cpu(usage.ru_utime) + cpu(usage.ru_stime), (long long)usage.ru_maxrss * 1024};
+}
+
+// The launcher's pipes: requests go out on launcherRequest, results come back on launcherReply.
+static int launcherRequest = -1, launcherReply = -1;
+
+static bool ReadAll(int fd, void* data, size_t length) {
+    for (size_t done = 0; done < length;) {
+        ssize_t got = read(fd, (char*)data + done, length - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        done += (size_t)got;
+    }
+    return true;
+}
+
+static bool WriteAll(int fd, const void* data, size_t length) {
+    for (size_t done = 0; done < length;) {
+        ssize_t put = write(fd, (const char*)data + done, length - done);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += (size_t)put;
+    }
+    return true;
+}
+
+// A request is the number of arguments, then each argument's length and bytes.
+static bool ReadRequest(int fd, std::vector<std::string>* args) {
+    uint32_t count = 0;
+    if (!ReadAll(fd, &count, sizeof count)) return false;
+    args->assign(count, std::string());
+    for (std::string& arg : *args) {
+        uint32_t length = 0;
+        if (!ReadAll(fd, &length, sizeof length)) return false;
+        arg.resize(length);
+        if (length > 0 && !ReadAll(fd, arg.data(), length)) return false;
+    }
+    return true;
+}
+
+void StartLauncher() {
+    if (launcherRequest >= 0) return;
+    int requests[2], replies[2];
+    if (pipe2(requests, O_CLOEXEC) != 0 || pipe2(replies, O_CLOEXEC) != 0)
+        Fail("cannot make the launcher's pipes");
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) Fail("fork failed");
+    if (pid == 0) {
+        close(requests[1]);
+        close(replies[0]);
+        std::vector<std::string> args;
+        while (ReadRequest(requests[0], &args)) {
+            tagCHILDRUN run = RunChildHere(args);
+            if (!WriteAll(replies[1], &run, sizeof run)) break;
+        }
+        _exit(0);  // the benchmark process closed its end, or went away
+    }
+    close(requests[0]);
+    close(replies[1]);
+    launcherRequest = requests[1];
+    launcherReply = replies[0];
+}
+
+tagCHILDRUN RunChild(const std::vector<std::string>& args) {
+    if (launcherRequest < 0) return RunChildHere(args);
+    std::string request;
+    auto put = [&request](uint32_t value) { request.append((const char*)&value, sizeof value); };
+    put((uint32_t)args.size());
+    for (const std::string& arg : args) {
+        put((uint32_t)arg.size());
+        request += arg;
+    }
+    tagCHILDRUN run;
+    if (!WriteAll(launcherRequest, request.data(), request.size()) ||
+        !ReadAll(launcherReply, &run, sizeof run))
+        Fail("the launcher of child processes went away");
+    return run;
 }
 
 long long ResidentBytes() {

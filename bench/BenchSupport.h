@@ -56,6 +56,11 @@ struct tagCHILDRUN {
     long long llMaxRssBytes;  // peak resident memory of the child alone
 };
 tagCHILDRUN RunChild(const std::vector<std::string>& args);
+// Forks a launcher process, while this one is still small, that runs every later RunChild of
+// this process: a child's peak memory starts from that of the process it is forked from, so a
+// benchmark process that has grown (days and tables in memory) would otherwise hide the peak of
+// a smaller child under its own. Call it first thing in main; it stops when this process exits.
+void StartLauncher();
 // Resident memory of this process now, in bytes.
 long long ResidentBytes();
 

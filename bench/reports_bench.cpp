@@ -1,6 +1,7 @@
 // reports_bench: the report writers beside their one-fprintf-per-row references over the sample
-// day of 2,000 devices (the element writer also over a realistic day of as many), and a whole
-// element run against copying its output.
+// day of 2,000 devices (the element writer also over a realistic day of as many), a whole
+// element run against copying its output, and whole compressed element runs against igzip and
+// zstd compressing the finished plain report.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,39 @@ namespace {
 
 const tagDAY kDays[] = {SampleDay(2000), RealisticDay(2000)};
 const int kRepetitions = 5;  // the figures are medians of these; one iteration each
+const double kMiB = 1024.0 * 1024.0;
+
+// The compressed element runs (--compress=NAME, its default level 1), on the sample day only,
+// each against a compressor program working on the finished plain report.
+const tagDAY kCompressedDay = SampleDay(2000);
+struct tagCOMPRESSION {
+    const char* szName;    // --compress=NAME
+    const char* szSuffix;  // the ending of the compressed element report
+    const char* szTool;    // the program it is measured against, and its options up to "-o"
+    std::vector<std::string> toolOptions;
+    const char* szPackage;  // Debian package of the program
+    const char* szBench;    // name of the program's benchmark
+    const char* szLabel;    // the program and its options, in the summary
+};
+const tagCOMPRESSION kCompressions[] = {
+    {"gzip",
+     ".csv.gz",
+     "/usr/bin/igzip",
+     {"-1", "-q", "-f"},
+     "isal",
+     "Igzip-1ElementReport",
+     "igzip -1"},
+    {"zstd",
+     ".csv.zst",
+     "/usr/bin/zstd",
+     {"-1", "-T1", "-q", "-f"},
+     "zstd",
+     "Zstd-1ElementReport",
+     "zstd -1 -T1"},
+};
+const double kCompressedTimeTarget = 1.2;   // run / program, at most
+const double kCompressedSizeTarget = 1.05;  // run's report / program's output, at most
+const double kCompressedRssTarget = 32;     // MiB above the plain -E run's peak, at most
 
 // Everything the benchmarks write lands here; removed at the end.
 std::string outputRoot;
@@ -144,26 +178,35 @@ void ReferenceWriter(benchmark::State& state, const tagREPORTKIND* kind) {
 }
 
 // A whole "korva2csv -E" run over the day: reading, the device table, the derived measures and
-// the element report, as a child process.
-void WholeElementRun(benchmark::State& state, tagDAY day) {
+// the element report, as a child process; with compression (not null), "-E --compress=NAME".
+void WholeElementRun(benchmark::State& state, tagDAY day, const tagCOMPRESSION* compression) {
+    using benchmark::Counter;
     std::string input = FolderOf(day.Path());
-    std::string folder = Folder("run" + day.Name());
-    long long bytes = 0;
+    std::vector<std::string> options{"-E"};
+    if (compression) options.push_back(std::string("--compress=") + compression->szName);
+    std::string folder = Folder("run" + day.Name() + (compression ? compression->szName : ""));
+    const char* suffix = compression ? compression->szSuffix : ".csv";
+    long long bytes = 0, peak = 0;
     for (auto _ : state) {
-        tagCHILDRUN run = RunChild(ConverterArgs({"-E"}, input, folder));
+        tagCHILDRUN run = RunChild(ConverterArgs(options, input, folder));
         state.PauseTiming();
-        std::vector<std::string> reports = FilesEndingIn(folder, ".csv");
-        bool good = run.iStatus == 0 && reports.size() == 1;
+        std::vector<std::string> reports = FilesEndingIn(folder, suffix);
+        bool good = run.iStatus == 0 && reports.size() == 1 &&
+                    (!compression || FilesEndingIn(folder, ".csv").empty());
         if (good) bytes = FileBytes(reports[0]);
+        peak = run.llMaxRssBytes;
         for (const std::string& report : reports) unlink(report.c_str());
+        if (compression)
+            for (const std::string& report : FilesEndingIn(folder, ".csv")) unlink(report.c_str());
         state.ResumeTiming();
         if (!good) {
             state.SkipWithError("korva2csv -E did not leave exactly one report");
             break;
         }
     }
-    state.counters["MB/s"] =
-        benchmark::Counter((double)bytes * state.iterations() / 1e6, benchmark::Counter::kIsRate);
+    state.counters["MB/s"] = Counter((double)bytes * state.iterations() / 1e6, Counter::kIsRate);
+    state.counters["MB"] = Counter((double)bytes / 1e6);
+    state.counters["peak_rss"] = Counter((double)peak, Counter::kDefaults, Counter::kIs1024);
 }
 
 // Copies source to a new file target with read(2) and write(2) through a page-aligned 1 MiB
@@ -220,6 +263,63 @@ void CopyElementReport(benchmark::State& state, tagDAY day) {
         benchmark::Counter((double)bytes * state.iterations() / 1e6, benchmark::Counter::kIsRate);
 }
 
+// A compressor program (igzip -1, zstd -1 -T1) compressing the finished plain element report of
+// a whole run into a new file in the same folder; paired with the compressed run as the copy is
+// with the plain one: every compression follows its own (untimed) plain run directly.
+void CompressElementReport(benchmark::State& state, const tagCOMPRESSION* compression) {
+    using benchmark::Counter;
+    if (access(compression->szTool, X_OK) != 0) {
+        std::string missing = std::string(compression->szTool) + " is missing (Debian package " +
+                              compression->szPackage + ")";
+        state.SkipWithError(missing.c_str());
+        return;
+    }
+    std::string input = FolderOf(kCompressedDay.Path());
+    std::string folder = Folder(std::string("tool") + compression->szName);
+    std::string target = folder + "report" + compression->szSuffix;
+    long long bytes = 0, plain = 0, peak = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        tagCHILDRUN run = RunChild(ConverterArgs({"-E"}, input, folder));
+        std::vector<std::string> reports = FilesEndingIn(folder, ".csv");
+        bool good = run.iStatus == 0 && reports.size() == 1;
+        std::vector<std::string> args{compression->szTool};
+        args.insert(args.end(), compression->toolOptions.begin(), compression->toolOptions.end());
+        if (good) args.insert(args.end(), {"-o", target, reports[0]});
+        state.ResumeTiming();
+        if (good) {
+            tagCHILDRUN packed = RunChild(args);
+            good = packed.iStatus == 0;
+            peak = packed.llMaxRssBytes;
+        }
+        state.PauseTiming();
+        if (good) {
+            bytes = FileBytes(target);
+            plain = FileBytes(reports[0]);
+            good = bytes > 0;
+        }
+        unlink(target.c_str());
+        for (const std::string& report : reports) unlink(report.c_str());
+        state.ResumeTiming();
+        if (!good) {
+            state.SkipWithError(
+                (std::string("korva2csv -E or ") + compression->szTool + " failed").c_str());
+            break;
+        }
+    }
+    state.counters["MB/s"] = Counter((double)plain * state.iterations() / 1e6, Counter::kIsRate);
+    state.counters["MB"] = Counter((double)bytes / 1e6);
+    state.counters["peak_rss"] = Counter((double)peak, Counter::kDefaults, Counter::kIs1024);
+}
+
+std::string CompressedRunName(const tagCOMPRESSION& compression) {
+    return Name((std::string("WholeRun-E-") + compression.szName).c_str(), kCompressedDay);
+}
+
+std::string CompressorName(const tagCOMPRESSION& compression) {
+    return Name(compression.szBench, kCompressedDay);
+}
+
 void Register() {
     auto once = [](benchmark::internal::Benchmark* b) {
         b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(kRepetitions);
@@ -231,9 +331,16 @@ void Register() {
                                           ReferenceWriter, &kind));
     }
     for (const tagDAY& day : kDays) {
-        once(benchmark::RegisterBenchmark(Name("WholeRun-E", day).c_str(), WholeElementRun, day));
+        once(benchmark::RegisterBenchmark(Name("WholeRun-E", day).c_str(), WholeElementRun, day,
+                                          nullptr));
         once(benchmark::RegisterBenchmark(Name("CopyElementReport", day).c_str(), CopyElementReport,
                                           day));
+    }
+    for (const tagCOMPRESSION& compression : kCompressions) {
+        once(benchmark::RegisterBenchmark(CompressedRunName(compression).c_str(), WholeElementRun,
+                                          kCompressedDay, &compression));
+        once(benchmark::RegisterBenchmark(CompressorName(compression).c_str(),
+                                          CompressElementReport, &compression));
     }
 }
 
@@ -281,11 +388,57 @@ void Summary(const Results& results) {
             printf("%5.2fx (best %4.2fx), target <= 1.5x: %s\n", ratio, Best(run) / Best(copy),
                    ratio <= 1.5 ? "met" : "MISSED");
     }
+
+    printf(
+        "\nCompressed -E run (--compress=NAME, level 1) against the program compressing its plain "
+        "element report, %s: median [min-max], ratio of the medians (of the best times), "
+        "report sizes\n",
+        kCompressedDay.Name().c_str());
+    std::string plainRun = Name("WholeRun-E", kCompressedDay);
+    double plainRss = Median(results.Counter(plainRun, "peak_rss"));
+    for (const tagCOMPRESSION& compression : kCompressions) {
+        std::string runName = CompressedRunName(compression);
+        std::string toolName = CompressorName(compression);
+        std::vector<double> run = results.Seconds(runName);
+        std::vector<double> tool = results.Seconds(toolName);
+        std::string tag = std::string(compression.szName) + " vs " + compression.szLabel;
+        printf("%-20s run %-24s %-24s ", tag.c_str(), Describe(run).c_str(),
+               Describe(tool).c_str());
+        double ratio = Median(run) / Median(tool);
+        if (run.empty())
+            printf("run not measured (%s)\n", results.Error(runName).c_str());
+        else if (tool.empty())
+            printf("not measured: %s\n", results.Error(toolName).c_str());
+        else
+            printf("%5.2fx (best %4.2fx), target <= %gx: %s\n", ratio, Best(run) / Best(tool),
+                   kCompressedTimeTarget, ratio <= kCompressedTimeTarget ? "met" : "MISSED");
+        double runBytes = Median(results.Counter(runName, "MB"));
+        double toolBytes = Median(results.Counter(toolName, "MB"));
+        if (!run.empty() && !tool.empty()) {
+            double size = runBytes / toolBytes;
+            printf("%-20s size %.2f MB against %.2f MB (%+.1f%%), target <= %+.0f%%: %s\n", "",
+                   runBytes, toolBytes, (size - 1) * 100, (kCompressedSizeTarget - 1) * 100,
+                   size <= kCompressedSizeTarget ? "met" : "MISSED");
+        }
+        double rss = Median(results.Counter(runName, "peak_rss"));
+        if (std::isnan(rss) || std::isnan(plainRss)) {
+            printf("%-20s peak memory not measured (needs %s and %s)\n", "", runName.c_str(),
+                   plainRun.c_str());
+        } else {
+            double above = (rss - plainRss) / kMiB;
+            printf(
+                "%-20s peak memory %.1f MiB against %.1f MiB of -E (%+.1f MiB), target <= "
+                "+%g MiB: %s\n",
+                "", rss / kMiB, plainRss / kMiB, above, kCompressedRssTarget,
+                above <= kCompressedRssTarget ? "met" : "MISSED");
+        }
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    StartLauncher();  // while this process is small: the runs' peak memory is measured
     outputRoot = MakeTempDir();
     Register();
     int status = RunBenchmarkMain(argc, argv, true, Summary);

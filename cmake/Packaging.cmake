@@ -33,14 +33,14 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 
 # The package's dependencies come from the libraries the executables link, when dpkg-dev is
-# there to tell them; otherwise they are those of a g++ program that links only the C and C++
-# runtimes.
+# there to tell them; otherwise they are those of a g++ program that links the C and C++
+# runtimes and the compressors of --compress: ISA-L (libisal2) and zstd (libzstd1).
 find_program(KORVA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(KORVA_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libisal2, libzstd1")
 endif()
 
 set(CPACK_GENERATOR "DEB")

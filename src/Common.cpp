@@ -2,8 +2,10 @@
 #include "Common.h"
 
 #include <fcntl.h>
+#include <isa-l/igzip_lib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zstd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -24,6 +26,7 @@ char szSourceFolder[FOLDER_SIZE];
 char szTargetFolder[FOLDER_SIZE];
 char szLogFolder[FOLDER_SIZE];
 char szCmdLine[32];
+int iCompression, iCompressionLevel;
 
 int bTwentySecData, bFormatNG2, bDBModeFixed, bEndofHeader;
 char szDBCreationTime[HEADER_TEXT_SIZE];
@@ -204,6 +207,8 @@ void SetLineBuffered(FILE* log) {
 // ---------------------------------------------------------------------------------------------
 // Report publication.
 
+static int StartPacker(tagREPORTFILE* report);
+
 int OpenReportFile(tagREPORTFILE* report, const char* path) {
     memset(report, 0, sizeof *report);
     report->iFd = -1;
@@ -222,6 +227,15 @@ int OpenReportFile(tagREPORTFILE* report, const char* path) {
     report->iFd = mkostemp(report->szTempPath, O_CLOEXEC);
     if (report->iFd < 0) {
         int saved = errno;
+        free(report->lpBuffer);
+        report->lpBuffer = nullptr;
+        errno = saved;
+        return 0;
+    }
+    if (!StartPacker(report)) {
+        int saved = errno;
+        close(report->iFd);
+        unlink(report->szTempPath);
         free(report->lpBuffer);
         report->lpBuffer = nullptr;
         errno = saved;
@@ -250,6 +264,111 @@ static void WriteOut(tagREPORTFILE* report, const char* data, size_t length) {
     }
 }
 
+// ---- Compression ----------------------------------------------------------------------------
+
+const char* ReportSuffix() {
+    return iCompression == COMPRESS_GZIP ? ".gz" : iCompression == COMPRESS_ZSTD ? ".zst" : "";
+}
+
+// A report's compressor: a gzip member by ISA-L's igzip, or a zstd frame, made a buffer at a
+// time by the writer thread while the next buffer is formatted.
+struct tagPACKER {
+    isal_zstream gzip;
+    uint8_t* lpLevelBuffer;  // igzip's work space for levels 1 to 3
+    ZSTD_CCtx* lpZstd;
+    char* lpOut;  // compressed bytes on their way to the file
+};
+enum { PACKED_SIZE = 1 << 20 };
+
+static void FreePacker(tagREPORTFILE* report) {
+    tagPACKER* packer = report->lpPacker;
+    if (!packer) return;
+    free(packer->lpLevelBuffer);
+    ZSTD_freeCCtx(packer->lpZstd);
+    free(packer->lpOut);
+    free(packer);
+    report->lpPacker = nullptr;
+}
+
+// Sets up the compressor --compress asks for. Returns 0 (errno ENOMEM) when it cannot be had.
+static int StartPacker(tagREPORTFILE* report) {
+    if (iCompression == COMPRESS_NONE) return 1;
+    tagPACKER* packer = (tagPACKER*)calloc(1, sizeof(tagPACKER));
+    report->lpPacker = packer;
+    if (!packer || !(packer->lpOut = (char*)malloc(PACKED_SIZE))) {
+        FreePacker(report);
+        errno = ENOMEM;
+        return 0;
+    }
+    if (iCompression == COMPRESS_GZIP) {
+        static const uint32_t levelBuffer[] = {0, ISAL_DEF_LVL1_DEFAULT, ISAL_DEF_LVL2_DEFAULT,
+                                               ISAL_DEF_LVL3_DEFAULT};
+        isal_deflate_init(&packer->gzip);
+        packer->gzip.gzip_flag = IGZIP_GZIP;
+        packer->gzip.level = (uint32_t)iCompressionLevel;
+        packer->gzip.flush = NO_FLUSH;
+        if (iCompressionLevel > 0) {
+            packer->lpLevelBuffer = (uint8_t*)malloc(levelBuffer[iCompressionLevel]);
+            packer->gzip.level_buf = packer->lpLevelBuffer;
+            packer->gzip.level_buf_size = levelBuffer[iCompressionLevel];
+            if (!packer->lpLevelBuffer) {
+                FreePacker(report);
+                errno = ENOMEM;
+                return 0;
+            }
+        }
+    } else {
+        packer->lpZstd = ZSTD_createCCtx();
+        if (!packer->lpZstd || ZSTD_isError(ZSTD_CCtx_setParameter(
+                                   packer->lpZstd, ZSTD_c_compressionLevel, iCompressionLevel))) {
+            FreePacker(report);
+            errno = ENOMEM;
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// Writes the next bytes of the report, compressed when --compress asks; `last` ends the stream.
+// A compressor error is a write error (EIO).
+static void PackOut(tagREPORTFILE* report, const char* data, size_t length, bool last) {
+    tagPACKER* packer = report->lpPacker;
+    if (!packer) {
+        WriteOut(report, data, length);
+        return;
+    }
+    if (report->iError) return;
+    if (packer->lpZstd) {
+        ZSTD_inBuffer in = {data, length, 0};
+        for (;;) {
+            ZSTD_outBuffer out = {packer->lpOut, PACKED_SIZE, 0};
+            size_t left = ZSTD_compressStream2(packer->lpZstd, &out, &in,
+                                               last ? ZSTD_e_end : ZSTD_e_continue);
+            if (ZSTD_isError(left)) {
+                report->iError = EIO;
+                return;
+            }
+            WriteOut(report, packer->lpOut, out.pos);
+            if (report->iError || (last ? left == 0 : in.pos == in.size)) return;
+        }
+    }
+    isal_zstream& gzip = packer->gzip;
+    gzip.next_in = (uint8_t*)data;
+    gzip.avail_in = (uint32_t)length;
+    gzip.end_of_stream = last;
+    for (;;) {
+        gzip.next_out = (uint8_t*)packer->lpOut;
+        gzip.avail_out = PACKED_SIZE;
+        if (isal_deflate(&gzip) != COMP_OK) {
+            report->iError = EIO;
+            return;
+        }
+        WriteOut(report, packer->lpOut, PACKED_SIZE - gzip.avail_out);
+        if (report->iError) return;
+        if (last ? gzip.internal_state.state == ZSTATE_END : gzip.avail_in == 0) return;
+    }
+}
+
 // The writer thread: writes each buffer handed to it, until the report closes.
 static void* WriteBuffers(void* argument) {
     tagREPORTFILE* report = (tagREPORTFILE*)argument;
@@ -259,7 +378,7 @@ static void* WriteBuffers(void* argument) {
             pthread_cond_wait(&report->changed, &report->lock);
         if (report->uiPending == 0) break;
         pthread_mutex_unlock(&report->lock);
-        WriteOut(report, report->lpSpare, report->uiPending);
+        PackOut(report, report->lpSpare, report->uiPending, false);
         pthread_mutex_lock(&report->lock);
         report->uiPending = 0;
         pthread_cond_signal(&report->changed);
@@ -319,7 +438,7 @@ static void FlushPages(tagREPORTFILE* report) {
         pthread_cond_signal(&report->changed);
         pthread_mutex_unlock(&report->lock);
     } else {
-        WriteOut(report, report->lpBuffer, whole);
+        PackOut(report, report->lpBuffer, whole, false);
         memmove(report->lpBuffer, report->lpBuffer + whole, tail);
     }
     report->uiUsed = tail;
@@ -362,15 +481,17 @@ int PublishReportFile(tagREPORTFILE* report, FILE* log) {
         free(report->lpBuffer);
         free(report->lpSpare);
         report->lpBuffer = report->lpSpare = nullptr;
+        FreePacker(report);
         close(report->iFd);
         unlink(report->szTempPath);
         EndInterrupted(log, report->szPath);
     }
-    WriteOut(report, report->lpBuffer, report->uiUsed);
+    PackOut(report, report->lpBuffer, report->uiUsed, true);
     report->uiUsed = 0;
     free(report->lpBuffer);
     free(report->lpSpare);
     report->lpBuffer = report->lpSpare = nullptr;
+    FreePacker(report);
     if (close(report->iFd) != 0 && report->iError == 0) report->iError = errno;
     report->iFd = -1;
     if (report->iError == 0 && rename(report->szTempPath, report->szPath) != 0)

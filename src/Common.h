@@ -44,6 +44,12 @@ extern char szSourceFolder[FOLDER_SIZE];
 extern char szTargetFolder[FOLDER_SIZE];
 extern char szLogFolder[FOLDER_SIZE];
 extern char szCmdLine[32];
+// --compress=gzip[:LEVEL] or --compress=zstd[:LEVEL]: every report written compressed and named
+// with ".gz" or ".zst" after its usual name. COMPRESS_NONE by default.
+enum { COMPRESS_NONE, COMPRESS_GZIP, COMPRESS_ZSTD };
+extern int iCompression, iCompressionLevel;
+// The ending every report name takes: "", ".gz" or ".zst".
+const char* ReportSuffix();
 
 // Header of the data file in hand.
 extern int bTwentySecData, bFormatNG2, bDBModeFixed, bEndofHeader;
@@ -125,10 +131,12 @@ struct tagREPORTFILE {
     pthread_t writer;
     pthread_mutex_t lock;
     pthread_cond_t changed;
+    struct tagPACKER* lpPacker;  // the compressor, with --compress (used by the writer thread)
 };
 enum { REPORT_BUFFER_SIZE = 1 << 20, REPORT_ROW_RESERVE = 1024 };
 
-// Creates the temporary file for the report named path. Returns 1, or 0 with errno set.
+// Creates the temporary file for the report named path (compressed as --compress says). Returns
+// 1, or 0 with errno set.
 int OpenReportFile(tagREPORTFILE* report, const char* path);
 // Appends bytes / formatted text to the report.
 void ReportWrite(tagREPORTFILE* report, const char* text, size_t length);

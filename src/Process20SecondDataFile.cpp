@@ -831,8 +831,11 @@ static int BuildReportPath(char* path, const char* format, const char* folder, F
                 szTime, szDataStartTime);
         return 0;
     }
-    if (!BuildPath(path, format, folder, szDataStartTime, szDataStartTime + 3,
-                   szDataStartTime + 6)) {
+    // A compressed report takes ".gz" or ".zst" after its usual name.
+    char name[PATH_SIZE];
+    if (!BuildPath(name, format, folder, szDataStartTime, szDataStartTime + 3,
+                   szDataStartTime + 6) ||
+        !BuildPath(path, "%s%s", name, ReportSuffix())) {
         fprintf(log, "[%s] E Report path in folder [%s] would be longer than %d characters!\n",
                 szTime, folder, PATH_SIZE - 1);
         return 0;

@@ -151,7 +151,7 @@ int ProcessMetadataFile(const char* sourceFolder, const char* targetFolder, cons
     }
     fprintf(log, "[%s] - Loaded [%d] cabinets from metadata file [%s].\n", szTime, count, name);
 
-    if (!BuildPath(path, "%sRMDC_%10s.CSV", targetFolder, szMetadataDate)) {
+    if (!BuildPath(path, "%sRMDC_%10s.CSV%s", targetFolder, szMetadataDate, ReportSuffix())) {
         fprintf(log,
                 "[%s] E Path of the CSV for metadata file [%s] would be longer than %d "
                 "characters!\n",

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -92,6 +93,38 @@ static int AcceptFolder(const char* argument, char letter, char* folder, int hel
     return 1;
 }
 
+// --compress=gzip[:0-3] or --compress=zstd[:1-19]; level 1 (the fastest of each) by default.
+// Returns 1 when accepted, else says why and returns 0.
+static int AcceptCompression(const char* value) {
+    static const struct {
+        const char* name;
+        int kind, lowest, highest;
+    } kinds[] = {{"gzip", COMPRESS_GZIP, 0, 3}, {"zstd", COMPRESS_ZSTD, 1, 19}};
+    for (const auto& k : kinds) {
+        size_t length = strlen(k.name);
+        if (strncmp(value, k.name, length) != 0) continue;
+        int level = 1;
+        const char* rest = value + length;
+        if (*rest == ':') {
+            char* end = nullptr;
+            long number = strtol(rest + 1, &end, 10);
+            if (!isdigit((unsigned char)rest[1]) || *end != '\0' || number < k.lowest ||
+                number > k.highest)
+                break;
+            level = (int)number;
+        } else if (*rest != '\0') {
+            break;
+        }
+        iCompression = k.kind;
+        iCompressionLevel = level;
+        printf("\tOption --compress, String = %s\n", value);
+        return 1;
+    }
+    printf("     E Illegal '--compress' value [%s] -- gzip, gzip:0 to 3, zstd or zstd:1 to 19!\n",
+           value);
+    return 0;
+}
+
 // Fills an empty folder with the current folder and makes it end in '/'. When the current
 // folder cannot be named (deleted, or too long a path), the folder stays "./": relative to it,
 // never the root.
@@ -123,6 +156,10 @@ int ProcessCommandLine(int argc, char* argv[]) {
             case '-':  // long options are ours alone: the letters never took a second '-'
                 if (strcmp(argument, "--strict") == 0) {
                     bStrict = 1;
+                    break;
+                }
+                if (strncmp(argument, "--compress=", 11) == 0) {
+                    if (!AcceptCompression(argument + 11)) return 0;
                     break;
                 }
                 printf("     E Illegal option code = %c\n", code);
@@ -257,6 +294,7 @@ static int AnswerLongQuestion(int argc, char* argv[]) {
                 "command. (-X, /X, -x, or /x )");
             PrintHelpTable();
             puts("\tOption --strict  Exit status 5 when any file got an error line in the log");
+            puts("\tOption --compress=gzip[:0-3] or zstd[:1-19]  Reports compressed (.gz, .zst)");
             puts("\tOption --help    Print this text;  --version  print the version");
             return 1;
         }

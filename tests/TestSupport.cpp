@@ -22,6 +22,8 @@ void ResetGlobals() {
         text[0] = '\0';
     ReadDataHeader("", 0, nullptr);
     iCabinetMetaData = 0;
+    iCompression = COMPRESS_NONE;
+    iCompressionLevel = 0;
     strcpy(szTime, "12:34:56");
 }
 

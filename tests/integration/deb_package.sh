@@ -74,8 +74,10 @@ check "control: package, version, maintainer" \
     "$(dpkg-deb -f "$deb" Package Version Maintainer | tr '\n' '|')" \
     "Package: korva2csv|Version: 2.02|Maintainer: korva2csv developers <korva2csv@localhost>|"
 depends=$(dpkg-deb -f "$deb" Depends)
-check "control: depends on the C and C++ runtimes ($depends)" \
-    "$(grep -q 'libc6' <<<"$depends" && grep -q 'libstdc++6' <<<"$depends" && echo yes)" yes
+check "control: depends on the C and C++ runtimes and the compressors ($depends)" \
+    "$(for p in libc6 'libstdc++6' libisal2 libzstd1; do
+        tr -s ', ' '\n' <<<"$depends" | grep -qxF "$p" || echo "$p missing"
+    done)" ""
 check "contents: every file under /usr, owned by root" \
     "$(dpkg-deb -c "$deb" | awk '$2 != "root/root" || $6 !~ /^\.\/usr\// { print $6 }')" ""
 

@@ -6,7 +6,8 @@ usage: pandas_test.py KORVA2CSV KORVA_SAMPLE
 Runs the Python blocks of docs/reports.md as they stand, then reads the reports of a sample day
 (all four data reports, their -S/-C/-R variants, header-only -D reports and the cabinet CSV) and
 checks dtypes, row counts, sums against the numbers in the files' own text, timestamps and a few
-values across reports. Exits 77 (skipped) when pandas is missing, unless CI is set.
+values across reports; the reports written with --compress=gzip and --compress=zstd read as the
+same frames. Exits 77 (skipped) when pandas or zstandard is missing, unless CI is set.
 """
 
 import os
@@ -25,8 +26,9 @@ DEVICES = 60
 
 try:
     import pandas as pd
-except ImportError:
-    print("pandas is missing: apt-get install python3-pandas")
+    import zstandard  # noqa: F401 -- what pandas reads .zst reports with
+except ImportError as missing:
+    print(f"{missing.name} is missing: apt-get install python3-pandas python3-zstandard")
     sys.exit(1 if os.environ.get("CI") else 77)
 
 passed = 0
@@ -132,6 +134,26 @@ def main():
                     data_lines(content_path, skip_first=1, skip_last=1), [1])
         check_frame(cabinets, cabinet_path, docs["CABINET_COLUMNS"], data_lines(cabinet_path),
                     [5, 7, 8, 9, 10, 11])
+
+        # Compressed reports: the same functions read them by their names' suffix (.gz, .zst)
+        # into the frames of the plain reports.
+        frames = ((element_path, element, "read_element"), (lane_path, lane, "read_lane"),
+                  (trap_path, trap, "read_trap"), (content_path, content, "read_content"),
+                  (cabinet_path, cabinets, "read_cabinets"))
+        for compression, suffix in (("gzip", ".gz"), ("zstd", ".zst")):
+            packed = temp / compression
+            packed.mkdir()
+            option = f"--compress={compression}"
+            run(korva2csv, "-E", "-L", "-T", "-A", option, f"-O{packed}", *common)
+            run(korva2csv, "-M", option, f"-O{packed}", *common)
+            check(sorted(p.name for p in packed.iterdir())
+                  == sorted(path.name + suffix for path, _, _ in frames),
+                  f"{option}: every report named with {suffix}",
+                  sorted(p.name for p in packed.iterdir()))
+            for path, frame, reader in frames:
+                name = path.name + suffix
+                check(docs[reader](packed / name).equals(frame),
+                      f"{name}: the frame of {path.name}")
 
         # Collection times: every period of the sample, month first, the element report's
         # trailing blank dropped.

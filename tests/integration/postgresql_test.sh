@@ -2,15 +2,16 @@
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)  # this folder, before any cd
 # Loads every report of a sample day into a private PostgreSQL server with the tables and the
 # COPY commands of docs/reports.md, and checks row counts, sums against the numbers in the files'
-# own text, timestamps and a few values across reports.
+# own text, timestamps and a few values across reports. The reports written with --compress=gzip
+# and --compress=zstd load through COPY ... FROM PROGRAM 'gzip -dc' / 'zstd -dc' into the same rows.
 #
 # usage: postgresql_test.sh KORVA2CSV KORVA_SAMPLE
 #
 # The server (initdb, pg_ctl from Debian's postgresql package; PG_BINDIR overrides the folder)
 # runs on a Unix socket in a temporary folder and listens on no TCP port; it is stopped and the
 # folder removed however the test ends. As root the server runs as KORVA_PG_USER (default
-# nobody), since PostgreSQL refuses to run as root. Exits 77 (skipped) when PostgreSQL is
-# missing, unless CI is set.
+# nobody), since PostgreSQL refuses to run as root. Exits 77 (skipped) when PostgreSQL or zstd
+# is missing, unless CI is set.
 set -uo pipefail
 
 if [ $# -ne 2 ]; then
@@ -28,6 +29,12 @@ pg_bindir=${PG_BINDIR:-$(printf '%s\n' /usr/lib/postgresql/*/bin | sort -V | tai
 for tool in initdb pg_ctl psql; do
     if [ ! -x "$pg_bindir/$tool" ]; then
         echo "PostgreSQL's $tool is missing: apt-get install postgresql"
+        if [ -n "${CI:-}" ]; then exit 1; else exit 77; fi
+    fi
+done
+for tool in gzip zstd; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "$tool is missing: apt-get install $tool"
         if [ -n "${CI:-}" ]; then exit 1; else exit 77; fi
     fi
 done
@@ -107,8 +114,10 @@ for run in "-E -L -T -A -Oplain" "-M -Oplain" "-E -L -T -A -S -C -R -Ovariants" 
     }
 done
 
-# The documented tables, once per schema.
-ddl=$(awk '/^```sql$/ { on = 1; next } /^```$/ { on = 0 } on' "$docs")
+# The documented tables (the sql blocks that create tables; others are queries), once per schema.
+ddl=$(awk '/^```sql$/ { on = 1; block = ""; next }
+           /^```$/ && on { on = 0; if (block ~ /^CREATE TABLE/) printf "%s", block; next }
+           on { block = block $0 "\n" }' "$docs")
 for schema in plain variants empty; do
     sql -q -c "CREATE SCHEMA $schema" -c "SET search_path TO $schema" -c "$ddl" || exit 1
 done
@@ -165,6 +174,40 @@ for file in plain/*; do
         { for (i = 1; i <= n; i++) sum[i] += $(f[i]) }
         END { for (i = 1; i <= n; i++) printf "%s%.2f", (i > 1 ? " " : ""), sum[i] }')
     check "$file: sums of $(echo "$fields" | wc -w) number columns as in the text" "$got" "$want"
+done
+
+# Compressed reports, decompressed by the server's own COPY ... FROM PROGRAM: the rows of the
+# plain reports, each as often.
+for compression in gzip zstd; do
+    suffix=$([ $compression = gzip ] && echo .gz || echo .zst)
+    mkdir $compression
+    for run in "-E -L -T -A" "-M"; do
+        # shellcheck disable=SC2086 # the options are split on purpose
+        "$korva2csv" $run --compress=$compression -Iin -O$compression -Flog >/dev/null || {
+            echo "FAIL - korva2csv $run --compress=$compression"
+            exit 1
+        }
+    done
+    sql -q -c "CREATE SCHEMA $compression" -c "SET search_path TO $compression" -c "$ddl" || exit 1
+    for file in plain/*; do
+        name=$(basename "$file")
+        program="$compression -dc $temp/$compression/$name$suffix"
+        case "$name" in
+        *_Element_*) table=korva_element ;;
+        *_Lane_*) table=korva_lane ;;
+        *_Trap_*) table=korva_trap ;;
+        *_Content_*) table=korva_content program="$program | sed -e 1d -e ''\$d''" ;;
+        RMDC_*) table=korva_cabinet ;;
+        esac
+        check "$name$suffix: loaded from PROGRAM '$compression -dc'" \
+            "$(sql -c "SET search_path TO $compression" -c "SET datestyle = 'ISO, MDY'" \
+                -c "COPY $table FROM PROGRAM '$program' WITH (FORMAT csv, HEADER true)" 2>&1 |
+                tail -n 1)" "COPY $(rows "$file" | wc -l)"
+        check "$name$suffix: the rows of $name" \
+            "$(sql -c "SELECT count(*) FROM ((TABLE plain.$table EXCEPT ALL
+                TABLE $compression.$table) UNION ALL (TABLE $compression.$table EXCEPT ALL
+                TABLE plain.$table)) AS differing")" 0
+    done
 done
 
 # Collection times: every period of the sample day, read month first.
