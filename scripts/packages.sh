@@ -25,3 +25,38 @@ need_packages() {
         exit 1
     fi
 }
+
+# The npm packages of the DuckDB integration test (tests/integration/duckdb_test.sh), pinned, and
+# the folder they are installed in (outside the source tree, kept between runs).
+KORVA_NPM_PACKAGES=(@duckdb/node-api@1.5.6-r.1)
+KORVA_NPM_CACHE=${KORVA_NPM_CACHE:-${HOME:-/root}/.cache/korva-npm}
+
+# npm_packages_installed: true when every package of KORVA_NPM_PACKAGES is in KORVA_NPM_CACHE at
+# its pinned version.
+npm_packages_installed() {
+    local spec installed
+    for spec in "${KORVA_NPM_PACKAGES[@]}"; do
+        installed=$(node -p 'require(process.argv[1]).version' \
+            "$KORVA_NPM_CACHE/node_modules/${spec%@*}/package.json" 2>/dev/null) || return 1
+        [ "$installed" = "${spec##*@}" ] || return 1
+    done
+}
+
+# install_npm_packages: installs KORVA_NPM_PACKAGES into KORVA_NPM_CACHE unless they are there;
+# returns 1 when npm fails (its messages on standard error).
+install_npm_packages() {
+    npm_packages_installed && return 0
+    mkdir -p "$KORVA_NPM_CACHE" &&
+        npm install --prefix "$KORVA_NPM_CACHE" --save-exact --no-audit --no-fund \
+            --loglevel=error "${KORVA_NPM_PACKAGES[@]}" >/dev/null </dev/null &&
+        npm_packages_installed
+}
+
+# need_node: Node.js and npm on the PATH (Debian's nodejs and npm when either is missing; a
+# Node.js installed otherwise, with its own npm, is kept), then the npm packages installed.
+need_node() {
+    if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+        need_packages nodejs npm
+    fi
+    install_npm_packages
+}

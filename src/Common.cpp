@@ -27,6 +27,22 @@ char szTargetFolder[FOLDER_SIZE];
 char szLogFolder[FOLDER_SIZE];
 char szCmdLine[32];
 int iCompression, iCompressionLevel;
+int bClean;
+
+char* PutCsvField(char* out, const char* text) {
+    if (!text[strcspn(text, ",\"\r\n")]) {
+        size_t length = strlen(text);
+        memcpy(out, text, length);
+        return out + length;
+    }
+    *out++ = '"';
+    for (; *text; text++) {
+        if (*text == '"') *out++ = '"';
+        *out++ = *text;
+    }
+    *out++ = '"';
+    return out;
+}
 
 int bTwentySecData, bFormatNG2, bDBModeFixed, bEndofHeader;
 char szDBCreationTime[HEADER_TEXT_SIZE];

@@ -48,6 +48,12 @@ extern char szCmdLine[32];
 // with ".gz" or ".zst" after its usual name. COMPRESS_NONE by default.
 enum { COMPRESS_NONE, COMPRESS_GZIP, COMPRESS_ZSTD };
 extern int iCompression, iCompressionLevel;
+// --clean: every report in standard CSV (one header of lower-case names, ISO 8601 times, no
+// trailing blanks, fields with a comma, quote or line break quoted).
+extern int bClean;
+// Copies text into out (room for 2 * strlen + 3 bytes) as one CSV field: quoted, its quotes
+// doubled, when it holds a comma, a quote or a line break. Returns the end of what was written.
+char* PutCsvField(char* out, const char* text);
 // The ending every report name takes: "", ".gz" or ".zst".
 const char* ReportSuffix();
 

@@ -800,10 +800,18 @@ struct tagTIMETEXTS {
 // blank for the element report.
 static void MakeTimeTexts(tagTIMETEXTS* times, int first, int end, bool trailingBlank) {
     for (int c = first; c < end; c++) {
-        int length = snprintf(
-            times->text[c], sizeof times->text[c],
-            trailingBlank ? "%10.10s %2.2u:%2.2u:%2.2u " : "%10.10s %2.2u:%2.2u:%2.2u",
-            szDataStartTime, (unsigned)(c / 180), (unsigned)(c % 180 / 3), (unsigned)(c % 3 * 20));
+        unsigned hours = (unsigned)(c / 180), minutes = (unsigned)(c % 180 / 3),
+                 seconds = (unsigned)(c % 3 * 20);
+        int length;
+        if (bClean)  // ISO 8601 from the month-first date: YYYY-MM-DD HH:MM:SS
+            length = snprintf(times->text[c], sizeof times->text[c],
+                              "%.4s-%.2s-%.2s %2.2u:%2.2u:%2.2u", szDataStartTime + 6,
+                              szDataStartTime, szDataStartTime + 3, hours, minutes, seconds);
+        else
+            length =
+                snprintf(times->text[c], sizeof times->text[c],
+                         trailingBlank ? "%10.10s %2.2u:%2.2u:%2.2u " : "%10.10s %2.2u:%2.2u:%2.2u",
+                         szDataStartTime, hours, minutes, seconds);
         times->length[c] = (uint8_t)length;
     }
 }
@@ -934,15 +942,18 @@ static void WriteRows(tagREPORTFILE* report, const tagDATAFILE& file,
                       Emit emit) {
     size_t count = devices.size();
     if (first >= end || count == 0) return;
-    // The names, side by side: a row's name is then never a cache miss.
+    // The names, side by side: a row's name is then never a cache miss. In standard CSV a
+    // name with a comma, a quote or a line break is quoted.
     struct Name {
-        char text[sizeof(tagDEVICE::szName)];
+        char text[2 * sizeof(tagDEVICE::szName) + 8];
         size_t length;
     };
     std::vector<Name> names(count);
     for (size_t i = 0; i < count; i++) {
-        memcpy(names[i].text, file.devices[devices[i]].szName, sizeof names[i].text);
-        names[i].length = strlen(names[i].text);
+        const char* name = file.devices[devices[i]].szName;
+        names[i].length =
+            (size_t)((bClean ? PutCsvField(names[i].text, name) : stpcpy(names[i].text, name)) -
+                     names[i].text);
     }
     auto writeRow = [&](size_t i, const tagPERIODVALUES& values, int c) HOT_LAMBDA {
         char* p = ReportCursor(report);
@@ -1003,7 +1014,14 @@ int WriteDataAsCSVElementData(const tagDATAFILE& file, FILE* log, const char* fo
         "Name,NumLanes,Volume,OccTenths,ScanCnt,Flag,NPds,Color0,Color1,Color2,SpdTenths,"
         "LenTenths,Bin1,Bin2,Bin3,Bin4,SpdFlag,SpdFlag2,SpdNPds,EstLength,CalcSpdTenths,"
         "ScanCntSum,CollectionTime\n";
-    ReportWrite(&report, header, sizeof header - 1);
+    static const char cleanHeader[] =
+        "name,num_lanes,volume,occupancy_pct,scan_cnt,flag,npds,color0,color1,color2,speed_mph,"
+        "length_ft,bin1,bin2,bin3,bin4,spd_flag,spd_flag2,spd_npds,est_length_ft,"
+        "calc_speed_mph,scan_cnt_sum,collection_time\n";
+    if (bClean)
+        ReportWrite(&report, cleanHeader, sizeof cleanHeader - 1);
+    else
+        ReportWrite(&report, header, sizeof header - 1);
     if (chosen == -1) return PublishReportFile(&report, log);
 
     // Loops and stations get rows (speed lanes only with -S, unless chosen).
@@ -1064,8 +1082,14 @@ int WriteDataAsCSVLaneData(const tagDATAFILE& file, FILE* log, const char* folde
     int first, end;
     ChoosePeriods(log, report.szPath, true, &first, &end);
     int chosen = ChooseDevice(file, log);
-    ReportPrintf(&report,
-                 "name,collectiontime,lanes,volume,occupancy (%%),status,incident,speed,length\n");
+    if (bClean)
+        ReportPrintf(&report,
+                     "name,collection_time,lanes,volume,occupancy_pct,status,incident,"
+                     "speed_mph,length_ft\n");
+    else
+        ReportPrintf(&report,
+                     "name,collectiontime,lanes,volume,occupancy (%%),status,incident,"
+                     "speed,length\n");
     if (chosen == -1) return PublishReportFile(&report, log);
 
     // Loops and stations, speed lanes only with -S; the same rule for a chosen device.
@@ -1105,7 +1129,12 @@ int WriteDataAsCSVTrapData(const tagDATAFILE& file, FILE* log, const char* folde
     static const char header[] =
         "name,collectiontime,speed(ave mph),length (ave ft),bin1 (0.0-20.0),bin2 (20.1-42.0),"
         "bin3 (42.1-72.0),bin4 (72.1-115.0 ),flag1,flag2\n";
-    ReportWrite(&report, header, sizeof header - 1);
+    static const char cleanHeader[] =
+        "name,collection_time,speed_mph,length_ft,bin1,bin2,bin3,bin4,flag1,flag2\n";
+    if (bClean)
+        ReportWrite(&report, cleanHeader, sizeof cleanHeader - 1);
+    else
+        ReportWrite(&report, header, sizeof header - 1);
     int first, end;
     ChoosePeriods(log, report.szPath, false, &first, &end);
     int chosen = ChooseDevice(file, log);
@@ -1158,8 +1187,11 @@ int WriteDataAsCSVElement(const tagDATAFILE& file, FILE* log, const char* folder
             }
         }
     }
-    ReportPrintf(&report, "Input element count = %u\n", (unsigned)rangeEnd);
-    ReportWrite(&report, "Name,NumLanes\n", 14);
+    // Standard CSV has no count lines: the log keeps the figures.
+    if (bClean)
+        ReportWrite(&report, "name,num_lanes\n", 15);
+    else
+        ReportPrintf(&report, "Input element count = %u\nName,NumLanes\n", (unsigned)rangeEnd);
     unsigned listed = 0;
     for (int i = begin; file.iColumns > 0 && i < stop; i++) {
         const tagDEVICE& d = file.devices[i];
@@ -1178,9 +1210,15 @@ int WriteDataAsCSVElement(const tagDATAFILE& file, FILE* log, const char* folder
                 break;
         }
         if (!show) continue;
-        ReportPrintf(&report, "%s,%u\n", d.szName, (unsigned)LanesAtFirstPeriod(file, d));
+        if (bClean) {
+            char name[2 * sizeof d.szName + 8];
+            *PutCsvField(name, d.szName) = '\0';
+            ReportPrintf(&report, "%s,%u\n", name, (unsigned)LanesAtFirstPeriod(file, d));
+        } else {
+            ReportPrintf(&report, "%s,%u\n", d.szName, (unsigned)LanesAtFirstPeriod(file, d));
+        }
         listed++;
     }
-    ReportPrintf(&report, "Contents listed = %u\n", listed);
+    if (!bClean) ReportPrintf(&report, "Contents listed = %u\n", listed);
     return PublishReportFile(&report, log);
 }

@@ -194,13 +194,34 @@ int WriteMetaDataCSV(int count, const tagCABINETMETADATA* records, const char* p
     static const char header[] =
         "Device,Alias,Address,Roadway,Side,Milepost,Location,Version,Loops,Stations,Speedtraps,"
         "Meteredlanes,Status\n";
-    ReportWrite(&csv, header, sizeof header - 1);
+    static const char cleanHeader[] =
+        "device,alias,address,roadway,side,milepost,location,version,loops,stations,speedtraps,"
+        "meteredlanes,status\n";
+    if (bClean)
+        ReportWrite(&csv, cleanHeader, sizeof cleanHeader - 1);
+    else
+        ReportWrite(&csv, header, sizeof header - 1);
     for (int i = 0; i < count; i++) {
         const tagCABINETMETADATA& r = records[i];
-        ReportPrintf(&csv, "%s,%s,%s,%s,%s,%s,%s,%d,%d,%d,%d,%d,%s\n", r.szDeviceName, r.szAlias,
-                     r.szAddress, r.szRoadway, r.szSide, r.szMilepost, r.szLocation,
-                     r.iCabinetVersion, r.iLoops, r.iStations, r.iSpeedtraps, r.iMeteredlanes,
-                     r.szStatus);
+        // In standard CSV the texts are fields of their own (the name and side are taken
+        // unchanged and may hold a comma or a quote).
+        char text[7][2 * sizeof r.szLocation + 8];
+        const char* fields[7] = {r.szDeviceName, r.szAlias,    r.szAddress, r.szRoadway,
+                                 r.szSide,       r.szMilepost, r.szLocation};
+        for (int f = 0; f < 7; f++) {
+            if (bClean)
+                *PutCsvField(text[f], fields[f]) = '\0';
+            else
+                snprintf(text[f], sizeof text[f], "%s", fields[f]);
+        }
+        char status[2 * sizeof r.szStatus + 8];
+        if (bClean)
+            *PutCsvField(status, r.szStatus) = '\0';
+        else
+            snprintf(status, sizeof status, "%s", r.szStatus);
+        ReportPrintf(&csv, "%s,%s,%s,%s,%s,%s,%s,%d,%d,%d,%d,%d,%s\n", text[0], text[1], text[2],
+                     text[3], text[4], text[5], text[6], r.iCabinetVersion, r.iLoops, r.iStations,
+                     r.iSpeedtraps, r.iMeteredlanes, status);
     }
     return PublishReportFile(&csv, log);
 }

@@ -158,6 +158,10 @@ int ProcessCommandLine(int argc, char* argv[]) {
                     bStrict = 1;
                     break;
                 }
+                if (strcmp(argument, "--clean") == 0) {
+                    bClean = 1;
+                    break;
+                }
                 if (strncmp(argument, "--compress=", 11) == 0) {
                     if (!AcceptCompression(argument + 11)) return 0;
                     break;
@@ -294,6 +298,7 @@ static int AnswerLongQuestion(int argc, char* argv[]) {
                 "command. (-X, /X, -x, or /x )");
             PrintHelpTable();
             puts("\tOption --strict  Exit status 5 when any file got an error line in the log");
+            puts("\tOption --clean   Reports in standard CSV: lower-case header, ISO 8601 times");
             puts("\tOption --compress=gzip[:0-3] or zstd[:1-19]  Reports compressed (.gz, .zst)");
             puts("\tOption --help    Print this text;  --version  print the version");
             return 1;

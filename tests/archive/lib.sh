@@ -55,13 +55,24 @@ sample() {
     "$KORVA_SAMPLE" -n 20 -p 12 -d "$days" "$@" "$dir" >/dev/null
 }
 
-# The report files of an archive run's output folder, one "<file>/<report>" a line.
-reports() { (cd "$1" && find . -mindepth 2 -maxdepth 2 -type f -name 'KORVA20Sec_*' | sort); }
+# The report files of an archive run's output folder, one "date=<date>/source=<file>/<report>"
+# a line.
+reports() { (cd "$1" && find . -mindepth 3 -maxdepth 3 -type f -name 'KORVA20Sec_*' | sort); }
 
-# Output folders of two runs hold the same report files with the same bytes (logs, job log and
-# staging links aside), and no hidden temporary report.
+# Every published folder of an output folder holds its _SUCCESS marker and no staging link, and
+# nothing is left staging.
+published_whole() {
+    local folder
+    [ ! -e "$1/.staging" ] || return 1
+    for folder in "$1"/date=*/source=*; do
+        [ -f "$folder/_SUCCESS" ] && [ ! -e "$folder/in" ] || return 1
+    done
+}
+
+# Output folders of two runs hold the same report files with the same bytes (logs and job log
+# aside), all published whole.
 same_reports() {
     [ -n "$(reports "$1")" ] && [ "$(reports "$1")" = "$(reports "$2")" ] &&
         diff -r -x logs -x 'convert-archive.*' "$1" "$2" >/dev/null &&
-        [ -z "$(find "$1" "$2" -name '.KORVA20Sec_*')" ]
+        published_whole "$1" && published_whole "$2"
 }

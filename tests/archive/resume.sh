@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the helpers run through check
 # scripts/convert-archive resumes a run that was stopped: after Ctrl-C, and after the run itself
-# was killed outright, the next run converts the unfinished files only, and the end result
-# equals that of an uninterrupted run.
+# was killed outright, the next run converts the unfinished files only (those without a
+# published folder), and the end result equals that of an uninterrupted run.
 source "$(dirname "$0")/lib.sh" "$@"
 need_parallel
 
@@ -62,18 +62,20 @@ check "interrupted run: summary counts the files not converted" \
     "$WORK/first.out"
 
 # -- The run killed outright while day 7 is converting: days 3, 6 and 8 finish before.
-rm -f "$CALLS"
+rm -f "$CALLS" "$JOBLOG"  # the run starts its job log afresh
 set -m
 SLOW_FILES="$(day 7)" KORVA2CSV=$WORK/korva2csv "$SCRIPT" -j 2 "$WORK/archive" "$WORK/out" \
     >"$WORK/second.out" 2>&1 &
 RUN=$!
 set +m
 STARTED_PIDS+=("$RUN")
-wait_until at_least "$JOBLOG" 8 && wait_until at_least "$GROUPS_FILE" 1
+wait_until at_least "$JOBLOG" 4 && wait_until at_least "$GROUPS_FILE" 1
 check "second run: three days done, one hung" at_least "$GROUPS_FILE" 1
 { kill -KILL -- "-$RUN" && wait "$RUN"; } 2>/dev/null  # without bash's "Killed" notice
 end_hung_jobs
 check "second run took the four unfinished days only" called "$(day 3 6 7 8)"
+check "killed run: the day it converted not published" \
+    test ! -e "$WORK/out/date=2021-05-07"
 
 # -- The third run converts the one day left and the result equals an uninterrupted run's.
 rm -f "$CALLS"
@@ -83,6 +85,7 @@ check "third run took the last unfinished day only" called "$(day 7)"
 check "third run: summary counts" \
     grep -qF "8 files: 1 converted, 0 failed, 7 skipped" "$WORK/third.out"
 "$SCRIPT" -j 1 "$WORK/archive" "$WORK/clean" >/dev/null 2>&1
-check "resumed result equals an uninterrupted run's" same_reports "$WORK/out" "$WORK/clean"
+check "resumed result equals an uninterrupted run's, no staging left" \
+    same_reports "$WORK/out" "$WORK/clean"
 
 finish

@@ -7,7 +7,8 @@ Runs the Python blocks of docs/reports.md as they stand, then reads the reports 
 (all four data reports, their -S/-C/-R variants, header-only -D reports and the cabinet CSV) and
 checks dtypes, row counts, sums against the numbers in the files' own text, timestamps and a few
 values across reports; the reports written with --compress=gzip and --compress=zstd read as the
-same frames. Exits 77 (skipped) when pandas or zstandard is missing, unless CI is set.
+same frames, and those written with --clean read with plain pd.read_csv into the same values.
+Exits 77 (skipped) when pandas or zstandard is missing, unless CI is set.
 """
 
 import os
@@ -154,6 +155,28 @@ def main():
                 name = path.name + suffix
                 check(docs[reader](packed / name).equals(frame),
                       f"{name}: the frame of {path.name}")
+
+        # Clean reports (--clean): plain read_csv, as docs/reports.md shows it, gives the
+        # documented column names, dtypes of the documented kinds and the values of the legacy
+        # report read by the documented function.
+        clean = temp / "clean"
+        clean.mkdir()
+        run(korva2csv, "-E", "-L", "-T", "-A", "--clean", f"-O{clean}", *common)
+        run(korva2csv, "-M", "--clean", f"-O{clean}", *common)
+        for path, frame, reader in frames:
+            name = f"{clean.name}/{path.name}"
+            options = ({"parse_dates": ["collection_time"]} if "collection_time" in frame
+                       else {"dtype": {"address": "string"}} if reader == "read_cabinets"
+                       else {})
+            read = pd.read_csv(clean / path.name, **options)
+            if not check(list(read.columns) == list(frame.columns),
+                         f"{name}: documented column names", list(read.columns)):
+                continue
+            kinds = [(str(a), str(b)) for a, b in zip(read.dtypes, frame.dtypes)
+                     if a.kind != b.kind]
+            if check(not kinds, f"{name}: dtypes of the documented kinds", kinds):
+                check(read.astype(frame.dtypes.to_dict()).equals(frame),
+                      f"{name}: the values of {path.name}")
 
         # Collection times: every period of the sample, month first, the element report's
         # trailing blank dropped.

@@ -3,7 +3,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)  # this folder, before any cd
 # Loads every report of a sample day into a private PostgreSQL server with the tables and the
 # COPY commands of docs/reports.md, and checks row counts, sums against the numbers in the files'
 # own text, timestamps and a few values across reports. The reports written with --compress=gzip
-# and --compress=zstd load through COPY ... FROM PROGRAM 'gzip -dc' / 'zstd -dc' into the same rows.
+# and --compress=zstd load through COPY ... FROM PROGRAM 'gzip -dc' / 'zstd -dc' into the same rows;
+# those written with --clean, whose header holds the column names, load as they are, into the same
+# rows whatever the DateStyle.
 #
 # usage: postgresql_test.sh KORVA2CSV KORVA_SAMPLE
 #
@@ -208,6 +210,40 @@ for compression in gzip zstd; do
                 TABLE $compression.$table) UNION ALL (TABLE $compression.$table EXCEPT ALL
                 TABLE plain.$table)) AS differing")" 0
     done
+done
+
+# Clean reports (--clean): the header holds the table's column names, and COPY loads the file
+# as it is (the contents report too) into the rows of the plain report, under a day-first
+# DateStyle that ISO times do not depend on.
+mkdir clean
+for run in "-E -L -T -A" "-M"; do
+    # shellcheck disable=SC2086 # the options are split on purpose
+    "$korva2csv" $run --clean -Iin -Oclean -Flog >/dev/null || {
+        echo "FAIL - korva2csv $run --clean"
+        exit 1
+    }
+done
+sql -q -c "CREATE SCHEMA clean" -c "SET search_path TO clean" -c "$ddl" || exit 1
+for file in plain/*; do
+    name=$(basename "$file")
+    case "$name" in
+    *_Element_*) table=korva_element ;;
+    *_Lane_*) table=korva_lane ;;
+    *_Trap_*) table=korva_trap ;;
+    *_Content_*) table=korva_content ;;
+    RMDC_*) table=korva_cabinet ;;
+    esac
+    check "clean/$name: header = column names of $table" "$(head -n 1 "clean/$name")" \
+        "$(sql -c "SELECT string_agg(column_name, ',' ORDER BY ordinal_position)
+                  FROM information_schema.columns
+                  WHERE table_schema = 'clean' AND table_name = '$table'")"
+    check "clean/$name: loaded by COPY under DateStyle DMY" \
+        "$(sql -c "SET search_path TO clean" -c "SET datestyle = 'ISO, DMY'" \
+            -c "COPY $table FROM STDIN WITH (FORMAT csv, HEADER true)" <"clean/$name" 2>&1 |
+            tail -n 1)" "COPY $(rows "$file" | wc -l)"
+    check "clean/$name: the rows of $name" \
+        "$(sql -c "SELECT count(*) FROM ((TABLE plain.$table EXCEPT ALL TABLE clean.$table)
+            UNION ALL (TABLE clean.$table EXCEPT ALL TABLE plain.$table)) AS differing")" 0
 done
 
 # Collection times: every period of the sample day, read month first.
