@@ -1,7 +1,8 @@
 // reports_bench: the report writers beside their one-fprintf-per-row references over the sample
 // day of 2,000 devices (the element writer also over a realistic day of as many), a whole
 // element run against copying its output, and whole compressed element runs against igzip and
-// zstd compressing the finished plain report.
+// zstd compressing the finished plain report, and a whole 15-minute summary run against a whole
+// element run.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +57,8 @@ const tagCOMPRESSION kCompressions[] = {
 const double kCompressedTimeTarget = 1.2;   // run / program, at most
 const double kCompressedSizeTarget = 1.05;  // run's report / program's output, at most
 const double kCompressedRssTarget = 32;     // MiB above the plain -E run's peak, at most
+const double kSummaryTimeTarget = 1.0;  // --aggregate=15 run / -E run, at most
+const double kSummaryRssTarget = 1.0;   // MiB above the -E run's peak, at most (the same memory)
 
 // Everything the benchmarks write lands here; removed at the end.
 std::string outputRoot;
@@ -312,6 +315,55 @@ void CompressElementReport(benchmark::State& state, const tagCOMPRESSION* compre
     state.counters["peak_rss"] = Counter((double)peak, Counter::kDefaults, Counter::kIs1024);
 }
 
+// A whole "korva2csv --aggregate=15" run (the summary report alone) paired with a whole
+// "korva2csv -E" run over the same day: every repetition makes both runs back to back, their
+// order alternating from one repetition to the next, and reports the summary run's wall time as
+// its own and the element run's as the counter element_s (peak memory: peak_rss and
+// element_rss).
+const tagDAY kSummaryDay = SampleDay(2000);
+const char kSummaryBench[] = "WholeRun-Aggregate15-vs-E";
+
+void SummaryAgainstElement(benchmark::State& state) {
+    using benchmark::Counter;
+    static int repetition = 0;
+    std::string input = FolderOf(kSummaryDay.Path());
+    std::string folder = Folder("summary" + kSummaryDay.Name());
+    tagCHILDRUN summary{}, element{};
+    long long summaryBytes = 0, elementBytes = 0;
+    // One run and what it left: exactly one report, whose name starts with prefix.
+    auto run = [&](const char* option, const char* prefix, tagCHILDRUN* result,
+                   long long* bytes) {
+        *result = RunChild(ConverterArgs({option}, input, folder));
+        std::vector<std::string> reports = FilesEndingIn(folder, ".csv");
+        bool good = result->iStatus == 0 && reports.size() == 1 &&
+                    reports[0].find(prefix, reports[0].rfind('/')) != std::string::npos;
+        if (good) *bytes = FileBytes(reports[0]);
+        for (const std::string& report : reports) unlink(report.c_str());
+        return good;
+    };
+    for (auto _ : state) {
+        bool summaryFirst = repetition++ % 2 == 0, good;
+        if (summaryFirst)
+            good = run("--aggregate=15", "/KORVA15Min_Element_", &summary, &summaryBytes) &&
+                   run("-E", "/KORVA20Sec_Element_", &element, &elementBytes);
+        else
+            good = run("-E", "/KORVA20Sec_Element_", &element, &elementBytes) &&
+                   run("--aggregate=15", "/KORVA15Min_Element_", &summary, &summaryBytes);
+        if (!good) {
+            state.SkipWithError("a run did not leave exactly its one report");
+            break;
+        }
+        state.SetIterationTime(summary.dSeconds);
+    }
+    state.counters["element_s"] = Counter(element.dSeconds);
+    state.counters["MB"] = Counter((double)summaryBytes / 1e6);
+    state.counters["element_MB"] = Counter((double)elementBytes / 1e6);
+    state.counters["peak_rss"] =
+        Counter((double)summary.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
+    state.counters["element_rss"] =
+        Counter((double)element.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
+}
+
 std::string CompressedRunName(const tagCOMPRESSION& compression) {
     return Name((std::string("WholeRun-E-") + compression.szName).c_str(), kCompressedDay);
 }
@@ -342,6 +394,11 @@ void Register() {
         once(benchmark::RegisterBenchmark(CompressorName(compression).c_str(),
                                           CompressElementReport, &compression));
     }
+    benchmark::RegisterBenchmark(Name(kSummaryBench, kSummaryDay).c_str(), SummaryAgainstElement)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(kRepetitions);
 }
 
 double Best(const std::vector<double>& seconds) {
@@ -432,6 +489,33 @@ void Summary(const Results& results) {
                 "", rss / kMiB, plainRss / kMiB, above, kCompressedRssTarget,
                 above <= kCompressedRssTarget ? "met" : "MISSED");
         }
+    }
+
+    std::string summaryName = Name(kSummaryBench, kSummaryDay);
+    std::vector<double> summary = results.Seconds(summaryName);
+    std::vector<double> element = results.Counter(summaryName, "element_s");
+    printf(
+        "\nWhole --aggregate=15 run (the summary alone) against a whole -E run, %s, paired: "
+        "median [min-max], ratio of the medians (of the best times)\n",
+        kSummaryDay.Name().c_str());
+    if (summary.empty()) {
+        printf("not measured (%s)\n", results.Error(summaryName).c_str());
+    } else {
+        double ratio = Median(summary) / Median(element);
+        printf("summary %-24s -E %-24s %5.2fx (best %4.2fx), target <= %gx: %s\n",
+               Describe(summary).c_str(), Describe(element).c_str(), ratio,
+               Best(summary) / Best(element), kSummaryTimeTarget,
+               ratio <= kSummaryTimeTarget ? "met" : "MISSED");
+        double rss = Median(results.Counter(summaryName, "peak_rss"));
+        double elementRss = Median(results.Counter(summaryName, "element_rss"));
+        double above = (rss - elementRss) / kMiB;
+        printf(
+            "peak memory %.1f MiB against %.1f MiB of -E (%+.1f MiB), target <= +%g MiB: %s\n",
+            rss / kMiB, elementRss / kMiB, above, kSummaryRssTarget,
+            above <= kSummaryRssTarget ? "met" : "MISSED");
+        printf("report %.2f MB against %.1f MB of -E\n",
+               Median(results.Counter(summaryName, "MB")),
+               Median(results.Counter(summaryName, "element_MB")));
     }
 }
 

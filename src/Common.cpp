@@ -28,6 +28,7 @@ char szLogFolder[FOLDER_SIZE];
 char szCmdLine[32];
 int iCompression, iCompressionLevel;
 int bClean;
+int iAggregateMinutes[MAX_AGGREGATES], iAggregates;
 
 char* PutCsvField(char* out, const char* text) {
     if (!text[strcspn(text, ",\"\r\n")]) {

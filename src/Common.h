@@ -51,6 +51,9 @@ extern int iCompression, iCompressionLevel;
 // --clean: every report in standard CSV (one header of lower-case names, ISO 8601 times, no
 // trailing blanks, fields with a comma, quote or line break quoted).
 extern int bClean;
+// --aggregate=MINUTES[,MINUTES...]: the summary reports asked for, each a divisor of 1440.
+enum { MAX_AGGREGATES = 36 };  // 1440 has 36 divisors
+extern int iAggregateMinutes[MAX_AGGREGATES], iAggregates;
 // Copies text into out (room for 2 * strlen + 3 bytes) as one CSV field: quoted, its quotes
 // doubled, when it holds a comma, a quote or a line break. Returns the end of what was written.
 char* PutCsvField(char* out, const char* text);

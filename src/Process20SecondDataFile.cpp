@@ -120,7 +120,7 @@ int LoadDataFile(const char* buffer, int size, const char* name, tagDATAFILE* fi
 }
 
 void WriteReports(const tagDATAFILE& file, const char* name, const char* targetFolder, FILE* log) {
-    if (!(bWRITEELEMENTS || bWRITELANES || bWRITETRAPS || bLISTALLELEMENTS)) return;
+    if (!(bWRITEELEMENTS || bWRITELANES || bWRITETRAPS || bLISTALLELEMENTS || iAggregates)) return;
     // A file without a start date is no data file of ours (a text, random bytes, an empty
     // file): its reports would be named by nothing and overwrite each other.
     if (szDataStartTime[0] == '\0') {
@@ -138,6 +138,8 @@ void WriteReports(const tagDATAFILE& file, const char* name, const char* targetF
     if (bWRITELANES) WriteDataAsCSVLaneData(file, log, targetFolder);
     if (bWRITETRAPS) WriteDataAsCSVTrapData(file, log, targetFolder);
     if (bLISTALLELEMENTS) WriteDataAsCSVElement(file, log, targetFolder);
+    for (int a = 0; a < iAggregates; a++)
+        WriteDataAsCSVSummary(file, iAggregateMinutes[a], log, targetFolder);
 }
 
 // ---- Header ---------------------------------------------------------------------------------
@@ -1000,6 +1002,12 @@ static void WriteRows(tagREPORTFILE* report, const tagDATAFILE& file,
 
 // ---- Element report -------------------------------------------------------------------------
 
+// Loops and stations get rows (speed lanes only with -S, unless chosen).
+static bool ElementListed(const tagDEVICE& d, bool chosen) {
+    if (d.usType == DEVICE_STATION) return true;
+    return d.usType == DEVICE_LOOP && (chosen || d.szName[16] != 'S' || bINCLUDESPEEDLANES);
+}
+
 int WriteDataAsCSVElementData(const tagDATAFILE& file, FILE* log, const char* folder) {
     const char* format = bDEVICE              ? "%sKORVA20Sec_Element_D_%.2s%.2s%.4s.csv"
                          : bPERIOD            ? "%sKORVA20Sec_Element_P_%.2s%.2s%.4s.csv"
@@ -1024,11 +1032,7 @@ int WriteDataAsCSVElementData(const tagDATAFILE& file, FILE* log, const char* fo
         ReportWrite(&report, header, sizeof header - 1);
     if (chosen == -1) return PublishReportFile(&report, log);
 
-    // Loops and stations get rows (speed lanes only with -S, unless chosen).
-    std::vector<int> devices = SelectDevices(file, chosen, [](const tagDEVICE& d, bool chosen) {
-        if (d.usType == DEVICE_STATION) return true;
-        return d.usType == DEVICE_LOOP && (chosen || d.szName[16] != 'S' || bINCLUDESPEEDLANES);
-    });
+    std::vector<int> devices = SelectDevices(file, chosen, ElementListed);
     static tagTIMETEXTS times;
     MakeTimeTexts(&times, first, end, true);
     tagNUMBERTABLE* twelfths = NumberTable(TEXT_TWELFTHS_1);
@@ -1220,5 +1224,110 @@ int WriteDataAsCSVElement(const tagDATAFILE& file, FILE* log, const char* folder
         listed++;
     }
     if (!bClean) ReportPrintf(&report, "Contents listed = %u\n", listed);
+    return PublishReportFile(&report, log);
+}
+
+// ---- Summary reports ------------------------------------------------------------------------
+
+// One device's sums over the periods of one bin.
+struct tagBINSUMS {
+    uint32_t periods, observed, volume, scan, speedVolume, speedVolumeWeighted;
+};
+
+static char* PutSummaryRow(char* p, const char* name, size_t nameLength, const char* binStart,
+                           const tagBINSUMS& b) {
+    memcpy(p, name, nameLength);
+    p += nameLength;
+    p += sprintf(p, ",%s,%u,%u,%u,", binStart, b.periods, b.observed, b.volume);
+    if (b.observed) p += sprintf(p, "%.1f", (double)b.scan / (12.0 * b.observed));
+    *p++ = ',';
+    if (b.speedVolume)
+        p += sprintf(p, "%.1f", (double)b.speedVolumeWeighted / (10.0 * b.speedVolume));
+    *p++ = '\n';
+    return p;
+}
+
+static void AddToBin(tagBINSUMS* b, const tagPERIODVALUES& v) {
+    b->periods++;
+    b->volume += v.usVolume;
+    if (v.ucNPds > 0) {
+        b->observed++;
+        b->scan += v.usScanCnt;
+    }
+    if (v.usSpdTenths > 0 && v.usVolume > 0) {
+        b->speedVolume += v.usVolume;
+        b->speedVolumeWeighted += (uint32_t)v.usSpdTenths * v.usVolume;
+    }
+}
+
+int WriteDataAsCSVSummary(const tagDATAFILE& file, int minutes, FILE* log, const char* folder) {
+    char format[80];
+    snprintf(format, sizeof format, "%%sKORVA%dMin_Element_%s%%.2s%%.2s%%.4s.csv", minutes,
+             bDEVICE              ? "D_"
+             : bPERIOD            ? "P_"
+             : bINCLUDESPEEDLANES ? "S_"
+                                  : "");
+    char announce[80];
+    snprintf(announce, sizeof announce, "[%%s] - Writing %d minute summary to CSV file [%%s]...\n",
+             minutes);
+    tagREPORTFILE report;
+    if (!StartReport(&report, format, folder, announce, log)) return 0;
+    int chosen = ChooseDevice(file, log);
+    ReportWrite(&report, "name,bin_start,periods,observed,volume,occupancy_pct,speed_mph\n", 63);
+    if (chosen == -1) return PublishReportFile(&report, log);
+
+    // The element report's devices and values; -P does not narrow a summary. Bins cover the
+    // periods the file holds, a bin of `minutes` being 3 periods a minute.
+    std::vector<int> devices = SelectDevices(file, chosen, ElementListed);
+    size_t count = devices.size();
+    int columns = file.iColumns, width = minutes * 3;
+    std::vector<std::string> names(count);
+    for (size_t i = 0; i < count; i++) {
+        char quoted[2 * sizeof(tagDEVICE::szName) + 8];
+        names[i].assign(quoted, PutCsvField(quoted, file.devices[devices[i]].szName));
+    }
+    char binStart[32];
+    auto startOf = [&](int c) {
+        snprintf(binStart, sizeof binStart, "%.4s-%.2s-%.2s %2.2u:%2.2u:%2.2u", szDataStartTime + 6,
+                 szDataStartTime, szDataStartTime + 3, (unsigned)(c / 180), (unsigned)(c % 180 / 3),
+                 (unsigned)(c % 3 * 20));
+    };
+    auto emit = [&](size_t i, const tagBINSUMS& b) {
+        char* p = ReportCursor(&report);
+        ReportCommit(&report, PutSummaryRow(p, names[i].data(), names[i].size(), binStart, b));
+    };
+    tagBLOCK block;
+    std::vector<int> local(file.devices.size(), -1);
+    if (bWRITEROWSFIRST) {  // device first: each device's bins in time order
+        for (size_t i = 0; i < count && !iInterrupt; i++) {
+            PlanBlock(file, {devices[i]}, &block, &local);
+            int at = local[devices[i]];
+            FillBlock(file, &block, 0, columns);
+            for (int bin = 0; bin < columns; bin += width) {
+                tagBINSUMS sums = {};
+                for (int c = bin; c < std::min(bin + width, columns); c++)
+                    AddToBin(&sums, block.At(c, at));
+                startOf(bin);
+                emit(i, sums);
+            }
+        }
+        return PublishReportFile(&report, log);
+    }
+    PlanBlock(file, devices, &block, &local);
+    std::vector<int> at(count);
+    for (size_t i = 0; i < count; i++) at[i] = local[devices[i]];
+    std::vector<tagBINSUMS> sums(count);
+    int periods = BlockPeriods(block);
+    for (int from = 0; from < columns && !iInterrupt; from += periods) {
+        int n = std::min(periods, columns - from);
+        FillBlock(file, &block, from, n);
+        for (int c = from; c < from + n; c++) {
+            for (size_t i = 0; i < count; i++) AddToBin(&sums[i], block.At(c, at[i]));
+            if ((c + 1) % width != 0 && c + 1 != columns) continue;
+            startOf(c / width * width);  // the bin is complete: its rows, device by device
+            for (size_t i = 0; i < count; i++) emit(i, sums[i]);
+            std::fill(sums.begin(), sums.end(), tagBINSUMS{});
+        }
+    }
     return PublishReportFile(&report, log);
 }

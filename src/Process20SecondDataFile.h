@@ -137,6 +137,9 @@ int WriteDataAsCSVElementData(const tagDATAFILE& file, FILE* log, const char* fo
 int WriteDataAsCSVLaneData(const tagDATAFILE& file, FILE* log, const char* folder);     // -L
 int WriteDataAsCSVTrapData(const tagDATAFILE& file, FILE* log, const char* folder);     // -T
 int WriteDataAsCSVElement(const tagDATAFILE& file, FILE* log, const char* folder);      // -A
+// The summary of the element report's devices in bins of `minutes` (--aggregate), always in
+// standard CSV: name,bin_start,periods,observed,volume,occupancy_pct,speed_mph.
+int WriteDataAsCSVSummary(const tagDATAFILE& file, int minutes, FILE* log, const char* folder);
 
 // The column of a "-P" text HH:MM:SS: hours * 180 + minutes * 3 + (20 -> 1, 40 -> 2, other
 // seconds as their number). Not range-checked.

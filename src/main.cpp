@@ -125,6 +125,37 @@ static int AcceptCompression(const char* value) {
     return 0;
 }
 
+static const char kAggregateHelp[] =
+    "\tOption --aggregate=MINUTES[,MINUTES...]  Summaries in bins of MINUTES (a divisor of 1440; "
+    "-P does not apply)\n";
+
+// --aggregate=5,15,60: each a divisor of 1440 from 1 to 1440, written once however often it is
+// named. Returns 1 when accepted, else says why and returns 0.
+static int AcceptAggregates(const char* value) {
+    int minutes[MAX_AGGREGATES], count = 0;
+    for (const char* p = value;; p++) {
+        char* end = nullptr;
+        long number = isdigit((unsigned char)*p) ? strtol(p, &end, 10) : 0;
+        if (number < 1 || number > 1440 || 1440 % number != 0 || (*end != ',' && *end != '\0')) {
+            printf(
+                "     E Illegal '--aggregate' value [%s] -- divisors of 1440 minutes, as in "
+                "5,15,60!\n",
+                value);
+            fputs(kAggregateHelp, stdout);
+            return 0;
+        }
+        bool known = false;
+        for (int i = 0; i < count; i++) known = known || minutes[i] == (int)number;
+        if (!known) minutes[count++] = (int)number;
+        p = end;
+        if (*p == '\0') break;
+    }
+    memcpy(iAggregateMinutes, minutes, sizeof minutes);
+    iAggregates = count;
+    printf("\tOption --aggregate, String = %s\n", value);
+    return 1;
+}
+
 // Fills an empty folder with the current folder and makes it end in '/'. When the current
 // folder cannot be named (deleted, or too long a path), the folder stays "./": relative to it,
 // never the root.
@@ -160,6 +191,10 @@ int ProcessCommandLine(int argc, char* argv[]) {
                 }
                 if (strcmp(argument, "--clean") == 0) {
                     bClean = 1;
+                    break;
+                }
+                if (strncmp(argument, "--aggregate=", 12) == 0) {
+                    if (!AcceptAggregates(argument + 12)) return 0;
                     break;
                 }
                 if (strncmp(argument, "--compress=", 11) == 0) {
@@ -299,6 +334,7 @@ static int AnswerLongQuestion(int argc, char* argv[]) {
             PrintHelpTable();
             puts("\tOption --strict  Exit status 5 when any file got an error line in the log");
             puts("\tOption --clean   Reports in standard CSV: lower-case header, ISO 8601 times");
+            fputs(kAggregateHelp, stdout);
             puts("\tOption --compress=gzip[:0-3] or zstd[:1-19]  Reports compressed (.gz, .zst)");
             puts("\tOption --help    Print this text;  --version  print the version");
             return 1;
