@@ -1,32 +1,76 @@
-# Installation of the manual page and the reports guide, and the CPack configuration of the
-# Debian package (cpack -G DEB). Included from the top-level CMakeLists.txt after project().
+# Installation of the commands' manual pages, the reports guide, the copyright file and the
+# changelog, and the CPack configuration of the Debian package (cpack -G DEB). Included from the
+# top-level CMakeLists.txt after project().
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 
 set(KORVA_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/..")
+set(KORVA_DOC_DIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/korva2csv")
+set(KORVA_PACKAGING_DIR "${CMAKE_BINARY_DIR}/packaging")
 
-install(PROGRAMS "${KORVA_SOURCE_ROOT}/scripts/convert-archive" DESTINATION "${CMAKE_INSTALL_BINDIR}")
-install(FILES "${KORVA_SOURCE_ROOT}/docs/korva2csv.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
-install(FILES "${KORVA_SOURCE_ROOT}/docs/reports.md"
-        DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/korva2csv")
+# The archive script goes in under the project's own name.
+install(PROGRAMS "${KORVA_SOURCE_ROOT}/scripts/convert-archive" DESTINATION "${CMAKE_INSTALL_BINDIR}"
+        RENAME korva2csv-archive)
+install(FILES "${KORVA_SOURCE_ROOT}/docs/reports.md" DESTINATION "${KORVA_DOC_DIR}")
+
+# Manual pages and the changelog are installed compressed by gzip -9n (no name, no time stamp:
+# the same bytes on every build), as Debian Policy asks.
+find_program(KORVA_GZIP gzip REQUIRED)
+set(KORVA_GZIPPED "")
+function(korva_gzip source name)
+  set(plain "${KORVA_PACKAGING_DIR}/${name}")
+  add_custom_command(
+    OUTPUT "${plain}.gz"
+    COMMAND "${CMAKE_COMMAND}" -E copy "${source}" "${plain}"
+    COMMAND "${KORVA_GZIP}" -9nf "${plain}"
+    DEPENDS "${source}"
+    COMMENT "gzip -9n ${name}"
+    VERBATIM)
+  set(KORVA_GZIPPED ${KORVA_GZIPPED} "${plain}.gz" PARENT_SCOPE)
+endfunction()
+foreach(page korva2csv.1 korva-sample.1 korva2csv-archive.1)
+  korva_gzip("${KORVA_SOURCE_ROOT}/docs/${page}" "${page}")
+  install(FILES "${KORVA_PACKAGING_DIR}/${page}.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+endforeach()
+# The project packages itself (a native package, version without a Debian revision), so its
+# changelog is changelog.gz: lintian warns of changelog.Debian.gz in a native package.
+korva_gzip("${KORVA_SOURCE_ROOT}/packaging/changelog" changelog)
+install(FILES "${KORVA_PACKAGING_DIR}/changelog.gz" DESTINATION "${KORVA_DOC_DIR}")
+add_custom_target(korva_compressed_docs ALL DEPENDS ${KORVA_GZIPPED})
+
+# The copyright file, machine-readable, carrying the licence text of LICENSE.
+file(READ "${KORVA_SOURCE_ROOT}/LICENSE" KORVA_LICENSE_TEXT)
+string(REGEX REPLACE "^.*(Permission is hereby granted)" "\\1" KORVA_LICENSE_TEXT
+       "${KORVA_LICENSE_TEXT}")
+string(STRIP "${KORVA_LICENSE_TEXT}" KORVA_LICENSE_TEXT)
+string(REPLACE "\n\n" "\n.\n" KORVA_LICENSE_TEXT "${KORVA_LICENSE_TEXT}")
+string(REPLACE "\n" "\n " KORVA_LICENSE_TEXT " ${KORVA_LICENSE_TEXT}")
+configure_file("${KORVA_SOURCE_ROOT}/packaging/copyright.in" "${KORVA_PACKAGING_DIR}/copyright"
+               @ONLY)
+install(FILES "${KORVA_PACKAGING_DIR}/copyright" DESTINATION "${KORVA_DOC_DIR}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${KORVA_SOURCE_ROOT}/LICENSE")
 
 set(CPACK_PACKAGE_NAME "korva2csv")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_VENDOR "korva2csv developers")
-set(CPACK_PACKAGE_CONTACT "korva2csv developers <korva2csv@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "converts a freeway traffic archive of twenty-second data files into CSV reports")
+set(KORVA_MAINTAINER "korva2csv developers <korva2csv@users.noreply.github.com>")
+set(CPACK_PACKAGE_CONTACT "${KORVA_MAINTAINER}")
+# apt show prints the synopsis and the description as they are: lines under 80 columns.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert freeway traffic-detector archives into CSV reports")
 set(CPACK_PACKAGE_DESCRIPTION
-    "korva2csv reads the binary twenty-second data files and the fixed-column cabinet lists of a
-freeway traffic-management archive and writes element, lane, trap and contents reports and
-cabinet CSV files for loading into databases and spreadsheets. korva-sample writes a
-deterministic sample archive.")
+    "korva2csv reads the binary twenty-second data files and the fixed-column
+cabinet lists of a freeway traffic-management archive and writes element,
+lane, trap and contents reports and cabinet CSV files for loading into
+databases and spreadsheets. korva2csv-archive converts a whole archive with
+one converter process per data file, run side by side by GNU parallel, and
+resumes where an earlier run stopped. korva-sample writes a deterministic
+sample archive.")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_PACKAGE_NAME "korva2csv")
 set(CPACK_DEBIAN_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "korva2csv developers <korva2csv@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KORVA_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "parallel")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")

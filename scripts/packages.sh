@@ -5,7 +5,7 @@
 KORVA_BUILD_PACKAGES=(cmake make g++ libisal-dev libzstd-dev)
 KORVA_TEST_PACKAGES=("${KORVA_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev libgtest-dev
     libbenchmark-dev postgresql python3-pandas python3-zstandard zstd mandoc groff-base man-db
-    dpkg-dev parallel)
+    dpkg-dev parallel lintian)
 
 need_packages() {
     command -v dpkg-query >/dev/null || return 0 # not Debian: the build tells what is missing

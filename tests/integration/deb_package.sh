@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)  # this folder, before any cd
-# Builds the Debian package of a configured build folder with cpack, installs it with dpkg,
-# runs the installed commands and reads the installed manual page, then removes the package and
-# checks that nothing of it is left.
+# Builds the Debian package of a configured build folder with cpack, checks it with lintian (no
+# error, no warning), installs it with dpkg, runs the installed commands and reads the installed
+# manual pages, then removes the package and checks that nothing of it is left.
 #
 # usage: deb_package.sh BUILD_DIR
 #
 # BUILD_DIR is a built tree whose configuration included cmake/Packaging.cmake (it holds
-# CPackConfig.cmake). Needs root for dpkg; exits 77 (skipped) otherwise, unless CI is set. It
+# CPackConfig.cmake). Needs root for dpkg, and lintian (under CI; skipped with a note otherwise);
+# exits 77 (skipped) without root, unless CI is set. It
 # refuses to run when a korva2csv package or any of its files is already installed, and removes
 # the package it installed however it ends.
 set -uo pipefail
@@ -17,8 +18,11 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 build=$(realpath "$1")
-files=(/usr/bin/korva2csv /usr/bin/korva-sample /usr/bin/convert-archive /usr/share/man/man1/korva2csv.1
-    /usr/share/doc/korva2csv/reports.md)
+pages=(korva2csv korva-sample korva2csv-archive)
+files=(/usr/bin/korva2csv /usr/bin/korva-sample /usr/bin/korva2csv-archive
+    /usr/share/man/man1/korva2csv.1.gz /usr/share/man/man1/korva-sample.1.gz
+    /usr/share/man/man1/korva2csv-archive.1.gz /usr/share/doc/korva2csv/reports.md
+    /usr/share/doc/korva2csv/copyright /usr/share/doc/korva2csv/changelog.gz)
 
 if [ "$(id -u)" != 0 ]; then
     echo "dpkg -i needs root"
@@ -58,9 +62,12 @@ cd "$temp" || exit 1
 
 # cmake --install lays out the same files under any prefix.
 cmake --install "$build" --prefix "$temp/stage" >/dev/null
-check "cmake --install: commands under bin/, manual page under share/man/man1/" \
-    "$(cd stage && find . -type f | sort | tr '\n' ' ')" \
-    "./bin/convert-archive ./bin/korva-sample ./bin/korva2csv ./share/doc/korva2csv/reports.md ./share/man/man1/korva2csv.1 "
+check "cmake --install: commands under bin/, manual pages under share/man/man1/" \
+    "$(cd stage && find . -type f | LC_ALL=C sort | tr '\n' ' ')" \
+    "./bin/korva-sample ./bin/korva2csv ./bin/korva2csv-archive \
+./share/doc/korva2csv/changelog.gz ./share/doc/korva2csv/copyright \
+./share/doc/korva2csv/reports.md ./share/man/man1/korva-sample.1.gz \
+./share/man/man1/korva2csv-archive.1.gz ./share/man/man1/korva2csv.1.gz "
 
 # The package: its control fields and its files, all under /usr and owned by root.
 if ! cpack -G DEB -B "$temp/package" --config "$build/CPackConfig.cmake" >cpack.log 2>&1; then
@@ -72,7 +79,7 @@ deb=$(ls package/*.deb)
 echo "package $(basename "$deb")"
 check "control: package, version, maintainer" \
     "$(dpkg-deb -f "$deb" Package Version Maintainer | tr '\n' '|')" \
-    "Package: korva2csv|Version: 2.02|Maintainer: korva2csv developers <korva2csv@localhost>|"
+    "Package: korva2csv|Version: 2.02|Maintainer: korva2csv developers <korva2csv@users.noreply.github.com>|"
 depends=$(dpkg-deb -f "$deb" Depends)
 check "control: depends on the C and C++ runtimes and the compressors ($depends)" \
     "$(for p in libc6 'libstdc++6' libisal2 libzstd1; do
@@ -80,6 +87,24 @@ check "control: depends on the C and C++ runtimes and the compressors ($depends)
     done)" ""
 check "contents: every file under /usr, owned by root" \
     "$(dpkg-deb -c "$deb" | awk '$2 != "root/root" || $6 !~ /^\.\/usr\// { print $6 }')" ""
+
+# Debian's own checker: no error and no warning (informational tags may stay).
+if command -v lintian >/dev/null; then
+    # (lintian's note that it runs as root left out)
+    lintian_log=$(lintian --fail-on error,warning "$deb" 2>&1)
+    status=$?
+    lintian_log=$(grep -v '^running with root privileges' <<<"$lintian_log")
+    [ -z "$lintian_log" ] || echo "$lintian_log"
+    check "lintian: no error, no warning" \
+        "$status $(grep -c '^[EW]: ' <<<"$lintian_log")" "0 0"
+elif [ -n "${CI:-}" ]; then
+    check "lintian installed" "missing" "present"
+else
+    echo "skip - lintian is not installed (apt-get install lintian)"
+fi
+description=$(dpkg-deb -f "$deb" Description)
+check "control: description lines under 80 columns" \
+    "$(awk 'length >= 80' <<<"$description")" ""
 
 # Install: clean, and the commands work from /usr/bin.
 install_log=$(dpkg -i "$deb" 2>&1)
@@ -101,8 +126,14 @@ korva-sample -n 8 -p 6 -d 1 in >/dev/null && korva2csv -E -Iin -Oout -Fout >/dev
 status=$?
 check "installed korva-sample and korva2csv convert a sample day" \
     "$status $(find out -name 'KORVA20Sec_Element_*.csv' | wc -l)" "0 1"
-manual=$(MANWIDTH=80 man --warnings -l /usr/share/man/man1/korva2csv.1 2>&1 >/dev/null)
-check "installed manual page renders without warnings" "$manual" ""
+for page in "${pages[@]}"; do
+    manual=$(MANWIDTH=80 man --warnings -l "/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+    check "installed manual page $page.1.gz renders without warnings" "$manual" ""
+done
+help=$(korva2csv-archive --help)
+status=$?
+check "korva2csv-archive --help from $(command -v korva2csv-archive) prints its usage, status 0" \
+    "$status $(grep -c '^usage: ' <<<"$help")" "0 1"
 
 # Remove: clean, and nothing left.
 remove_log=$(dpkg -r korva2csv 2>&1)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)  # this folder, before any cd
-# Lints the manual page and checks that it covers every option the converter's help lists, every
-# exit status and every report's file name.
+# Lints the manual pages of the converter, of korva-sample and of the archive script
+# (korva2csv-archive when installed), checks that their SEE ALSO sections name each other, and
+# checks that the converter's page covers every option its help lists, every exit status and
+# every report's file name.
 #
 # usage: manpage_lint.sh KORVA2CSV
 #
@@ -13,20 +15,32 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 korva2csv=$(realpath "$1")
-page="$(cd "$(dirname "$0")/../.." && pwd)/docs/korva2csv.1"
+docs="$(cd "$(dirname "$0")/../.." && pwd)/docs"
+page="$docs/korva2csv.1"
 
 # shellcheck source=check.sh
 . "$here/check.sh"
 
-check "groff -ww -man -z: no warning" "$(groff -ww -man -z "$page" 2>&1)" ""
-check "man --warnings: no warning" "$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)" ""
-if command -v mandoc >/dev/null; then
-    check "mandoc -T lint: clean" "$(mandoc -T lint "$page" 2>&1)" ""
-elif [ -n "${CI:-}" ]; then
-    check "mandoc installed" "missing" "present"
-else
-    echo "skip - mandoc -T lint: mandoc is not installed"
-fi
+for name in korva2csv korva-sample korva2csv-archive; do
+    file="$docs/$name.1"
+    check "$name.1: groff -ww -man -z: no warning" "$(groff -ww -man -z "$file" 2>&1)" ""
+    check "$name.1: man --warnings: no warning" \
+        "$(MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)" ""
+    if command -v mandoc >/dev/null; then
+        check "$name.1: mandoc -T lint: clean" "$(mandoc -T lint "$file" 2>&1)" ""
+    elif [ -n "${CI:-}" ]; then
+        check "mandoc installed" "missing" "present"
+    else
+        echo "skip - $name.1: mandoc -T lint: mandoc is not installed"
+    fi
+    missing=""
+    for other in korva2csv korva-sample korva2csv-archive; do
+        [ "$other" = "$name" ] && continue
+        sed -n '/^\.SH SEE ALSO/,/^\.SH/p' "$file" | grep -q "^\.BR ${other//-/\\\\-} (1)" ||
+            missing+=" $other(1)"
+    done
+    check "$name.1: SEE ALSO names the other two pages" "$missing" ""
+done
 
 # Every option of the help table has its own entry in OPTIONS.
 letters=$(cd / && "$korva2csv" '-?' | sed -n 's/^\t[A-Za-z]* -\(.\).*/\1/p' | tr -d '\n')
