@@ -34,11 +34,11 @@ KORVA_NPM_CACHE=${KORVA_NPM_CACHE:-${HOME:-/root}/.cache/korva-npm}
 # npm_packages_installed: true when every package of KORVA_NPM_PACKAGES is in KORVA_NPM_CACHE at
 # its pinned version.
 npm_packages_installed() {
-    local spec installed
-    for spec in "${KORVA_NPM_PACKAGES[@]}"; do
+    local package installed
+    for package in "${KORVA_NPM_PACKAGES[@]}"; do
         installed=$(node -p 'require(process.argv[1]).version' \
-            "$KORVA_NPM_CACHE/node_modules/${spec%@*}/package.json" 2>/dev/null) || return 1
-        [ "$installed" = "${spec##*@}" ] || return 1
+            "$KORVA_NPM_CACHE/node_modules/${package%@*}/package.json" 2>/dev/null) || return 1
+        [ "$installed" = "${package##*@}" ] || return 1
     done
 }
 
