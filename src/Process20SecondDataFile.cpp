@@ -633,6 +633,7 @@ void FillBlock(const tagDATAFILE& file, tagBLOCK* block, int first, int count) {
     size_t width = block->members.size();
     block->iFirst = first;
     block->iCount = count;
+    if (count <= 0 || width == 0) return;  // no periods, or no devices
     block->values.resize(width * (size_t)count);
     for (size_t i = 0; i < width; i++)
         UnpackMember(file, file.devices[block->members[i]], first, count, &block->values[i], width);
@@ -1281,6 +1282,7 @@ int WriteDataAsCSVSummary(const tagDATAFILE& file, int minutes, FILE* log, const
     std::vector<int> devices = SelectDevices(file, chosen, ElementListed);
     size_t count = devices.size();
     int columns = file.iColumns, width = minutes * 3;
+    if (count == 0) return PublishReportFile(&report, log);
     std::vector<std::string> names(count);
     for (size_t i = 0; i < count; i++) {
         char quoted[2 * sizeof(tagDEVICE::szName) + 8];

@@ -238,6 +238,19 @@ TEST(Summary, VariantsAndChosenDevice) {
     EXPECT_EQ(Count(chosen, "\n"), 1 + 9);  // 400 periods: 8 bins of 45 and one of 40
 }
 
+TEST(Summary, FileWithoutListedDevicesGivesTheHeaderOnly) {
+    TempDir in, out;
+    WriteFile(in / "T.DAT",
+              BuildDataFile({90,
+                             {{"0010WB0042:L0002T1", DEVICE_SPEED_TRAP,
+                               Block(90, TrapEntry(650, 200, 1, 0, 0, 0, 0, 128))}}}));
+    for (const char* order : {"-E", "-R"}) {
+        ASSERT_EQ(Convert(in, out, {order, "--aggregate=15"}).status, 0);
+        EXPECT_EQ(ReadFile(out / "KORVA15Min_Element_05012021.csv"),
+                  "name,bin_start,periods,observed,volume,occupancy_pct,speed_mph\n");
+    }
+}
+
 TEST(Summary, RefusedMinutesEndWithStatus1) {
     TempDir in;
     ASSERT_TRUE(Sample(in, "-n 2 -p 10"));
