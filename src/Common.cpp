@@ -492,6 +492,11 @@ void ReportPrintf(tagREPORTFILE* report, const char* format, ...) {
         ReportWrite(report, text, (size_t)length < sizeof text ? length : sizeof text - 1);
 }
 
+void ReportHeader(tagREPORTFILE* report, const char* legacy, const char* clean) {
+    const char* header = bClean ? clean : legacy;
+    ReportWrite(report, header, strlen(header));
+}
+
 int PublishReportFile(tagREPORTFILE* report, FILE* log) {
     if (report->bWriter) WaitForWriter(report, true);
     if (iInterrupt) {

@@ -151,6 +151,8 @@ int OpenReportFile(tagREPORTFILE* report, const char* path);
 void ReportWrite(tagREPORTFILE* report, const char* text, size_t length);
 void ReportPrintf(tagREPORTFILE* report, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+// Writes a report's header line: the legacy one, or with --clean the standard-CSV one.
+void ReportHeader(tagREPORTFILE* report, const char* legacy, const char* clean);
 // Room for at least REPORT_ROW_RESERVE more bytes: returns where to write; tell the report how
 // far was written with ReportCommit.
 char* ReportCursor(tagREPORTFILE* report);

@@ -1019,18 +1019,14 @@ int WriteDataAsCSVElementData(const tagDATAFILE& file, FILE* log, const char* fo
     int first, end;
     ChoosePeriods(log, report.szPath, true, &first, &end);
     int chosen = ChooseDevice(file, log);
-    static const char header[] =
+    ReportHeader(
+        &report,
         "Name,NumLanes,Volume,OccTenths,ScanCnt,Flag,NPds,Color0,Color1,Color2,SpdTenths,"
         "LenTenths,Bin1,Bin2,Bin3,Bin4,SpdFlag,SpdFlag2,SpdNPds,EstLength,CalcSpdTenths,"
-        "ScanCntSum,CollectionTime\n";
-    static const char cleanHeader[] =
+        "ScanCntSum,CollectionTime\n",
         "name,num_lanes,volume,occupancy_pct,scan_cnt,flag,npds,color0,color1,color2,speed_mph,"
         "length_ft,bin1,bin2,bin3,bin4,spd_flag,spd_flag2,spd_npds,est_length_ft,"
-        "calc_speed_mph,scan_cnt_sum,collection_time\n";
-    if (bClean)
-        ReportWrite(&report, cleanHeader, sizeof cleanHeader - 1);
-    else
-        ReportWrite(&report, header, sizeof header - 1);
+        "calc_speed_mph,scan_cnt_sum,collection_time\n");
     if (chosen == -1) return PublishReportFile(&report, log);
 
     std::vector<int> devices = SelectDevices(file, chosen, ElementListed);
@@ -1087,14 +1083,10 @@ int WriteDataAsCSVLaneData(const tagDATAFILE& file, FILE* log, const char* folde
     int first, end;
     ChoosePeriods(log, report.szPath, true, &first, &end);
     int chosen = ChooseDevice(file, log);
-    if (bClean)
-        ReportPrintf(&report,
-                     "name,collection_time,lanes,volume,occupancy_pct,status,incident,"
-                     "speed_mph,length_ft\n");
-    else
-        ReportPrintf(&report,
-                     "name,collectiontime,lanes,volume,occupancy (%%),status,incident,"
-                     "speed,length\n");
+    ReportHeader(&report,
+                 "name,collectiontime,lanes,volume,occupancy (%),status,incident,speed,length\n",
+                 "name,collection_time,lanes,volume,occupancy_pct,status,incident,speed_mph,"
+                 "length_ft\n");
     if (chosen == -1) return PublishReportFile(&report, log);
 
     // Loops and stations, speed lanes only with -S; the same rule for a chosen device.
@@ -1131,15 +1123,11 @@ int WriteDataAsCSVTrapData(const tagDATAFILE& file, FILE* log, const char* folde
                                            : "%sKORVA20Sec_Trap_%.2s%.2s%.4s.csv";
     tagREPORTFILE report;
     if (!StartReport(&report, format, folder, kWriting, log)) return 0;
-    static const char header[] =
+    ReportHeader(
+        &report,
         "name,collectiontime,speed(ave mph),length (ave ft),bin1 (0.0-20.0),bin2 (20.1-42.0),"
-        "bin3 (42.1-72.0),bin4 (72.1-115.0 ),flag1,flag2\n";
-    static const char cleanHeader[] =
-        "name,collection_time,speed_mph,length_ft,bin1,bin2,bin3,bin4,flag1,flag2\n";
-    if (bClean)
-        ReportWrite(&report, cleanHeader, sizeof cleanHeader - 1);
-    else
-        ReportWrite(&report, header, sizeof header - 1);
+        "bin3 (42.1-72.0),bin4 (72.1-115.0 ),flag1,flag2\n",
+        "name,collection_time,speed_mph,length_ft,bin1,bin2,bin3,bin4,flag1,flag2\n");
     int first, end;
     ChoosePeriods(log, report.szPath, false, &first, &end);
     int chosen = ChooseDevice(file, log);

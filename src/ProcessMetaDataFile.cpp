@@ -191,16 +191,12 @@ int WriteMetaDataCSV(int count, const tagCABINETMETADATA* records, const char* p
                 strerror(errno));
         return 0;
     }
-    static const char header[] =
+    ReportHeader(
+        &csv,
         "Device,Alias,Address,Roadway,Side,Milepost,Location,Version,Loops,Stations,Speedtraps,"
-        "Meteredlanes,Status\n";
-    static const char cleanHeader[] =
+        "Meteredlanes,Status\n",
         "device,alias,address,roadway,side,milepost,location,version,loops,stations,speedtraps,"
-        "meteredlanes,status\n";
-    if (bClean)
-        ReportWrite(&csv, cleanHeader, sizeof cleanHeader - 1);
-    else
-        ReportWrite(&csv, header, sizeof header - 1);
+        "meteredlanes,status\n");
     for (int i = 0; i < count; i++) {
         const tagCABINETMETADATA& r = records[i];
         // In standard CSV the texts are fields of their own (the name and side are taken
