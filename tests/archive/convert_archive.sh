@@ -150,6 +150,14 @@ check "re-run after mending: their reports written" \
 check "re-run after mending: the others' logs hold one run each" test "$(
     cat "$WORK"/faulty-out/logs/*/KORVA20S_2021050[123].DAT/CSVLog* | grep -c 'File Opened')" -eq 3
 
+# -- A file that failed and was then taken out of the archive fails no later run.
+echo "no data file" >"$WORK/faulty/GONE.DAT"
+run gone-failed -j 2 "$WORK/faulty" "$WORK/faulty-out"
+rm "$WORK/faulty/GONE.DAT"
+run gone -j 2 "$WORK/faulty" "$WORK/faulty-out"
+check "failed file taken out: status 0, named once" test $STATUS -eq 0 -a \
+    "$(grep -c 'not in the archive any more: GONE.DAT' "$WORK/gone.out")" -eq 1
+
 # -- The per-file step: any status but 0 fails the file, also after a clean log (a converter
 # that could not write its log ends with status 3).
 cat >"$WORK/status3" <<WRAPPER

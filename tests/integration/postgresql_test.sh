@@ -307,6 +307,16 @@ case "$refused" in
 esac
 check "cabinet CSV with a comma in a Side is refused" "$refused" yes
 
+# The manual page's psql example, as written, into a database named as there.
+example=$(awk '/^\.EX/ { on = 1; block = ""; next } /^\.EE/ { on = 0; if (block ~ /^psql/) print block }
+               on { block = block $0 "\n" }' "$here/../../docs/korva2csv.1" |
+    sed -e 's/\\-/-/g' -e "s/\\\\(aq/'/g" -e 's/\\e/\\/g')
+sql -q -c "CREATE DATABASE traffic" && sql -q -d traffic -c "$ddl" || exit 1
+(cd plain && PATH="$pg_bindir:$PATH" PGHOST=$pg PGUSER=korva bash -c "$example") >/dev/null
+check "manual page's psql example loads the element report" \
+    "$(sql -d traffic -c "SELECT count(*) FROM korva_element")" \
+    "$(sql -c "SELECT count(*) FROM plain.korva_element")"
+
 if [ "$failed" -ne 0 ]; then
     echo "--- server log"
     tail -n 20 "$pg/server.log"

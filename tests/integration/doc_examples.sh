@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Runs every example command of README.md (its sh blocks and the options table) and of the
+# manual pages (their .EX blocks) against a sample archive, so that no example can drift from
+# what the commands do. Absolute folders of the examples (/archive, /reports, /shared, ...) are
+# made under a scratch folder; ssh and sbatch are stand-ins that run their job on this host.
+# Commands that .ci/run itself runs (the build, test, fuzz and package commands) are named and
+# passed over; a command of any other kind fails the test until it is taught here.
+#
+# usage: doc_examples.sh KORVA2CSV KORVA_SAMPLE
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../.." && pwd)
+korva2csv=$(realpath "$1")
+build=$(dirname "$korva2csv")
+work=$(mktemp -d "${TMPDIR:-/tmp}/korva-examples.XXXXXX") || exit 1
+trap 'rm -rf "$work"' EXIT
+# shellcheck source=check.sh
+. "$here/check.sh"
+
+mkdir -p "$work/bin" "$work/opt/korva/bin" "$work/cwd" "$work/usr/local"
+ln -s "$korva2csv" "$work/bin/korva2csv"
+ln -s "$korva2csv" "$work/opt/korva/bin/korva2csv"
+ln -s "$(realpath "$2")" "$work/bin/korva-sample"
+ln -s "$root/scripts/convert-archive" "$work/bin/korva2csv-archive"
+ln -s "$root/scripts/korva2csv-plot" "$work/bin/korva2csv-plot"
+ln -s "$root/scripts" "$work/opt/korva/scripts"
+cat >"$work/bin/ssh" <<'EOF'
+#!/usr/bin/env bash
+# ssh stand-in: runs the command here, whatever host it names.
+while [ $# -gt 0 ]; do
+    case $1 in
+        -[lpoiFSOJ]) shift 2 ;;
+        -*) shift ;;
+        *) shift; break ;;
+    esac
+done
+[ "${1:-}" != -- ] || shift
+exec bash -c "$*"
+EOF
+cat >"$work/bin/sbatch" <<'EOF'
+#!/usr/bin/env bash
+# sbatch stand-in: runs the job script once per index of --array, one after the other, with
+# the variables of --export.
+for option; do
+    case $option in
+        --array=*) range=${option#--array=} range=${range%%%*} ;;
+        --export=*) IFS=, read -ra pairs <<<"${option#--export=}"
+            for pair in "${pairs[@]}"; do [ "$pair" = ALL ] || export "${pair?}"; done ;;
+        *) script=$option ;;
+    esac
+done
+for ((task = ${range%-*}; task <= ${range#*-}; task++)); do
+    SLURM_ARRAY_TASK_ID=$task bash "$script" || echo "task $task failed" >&2
+done
+EOF
+chmod +x "$work/bin/ssh" "$work/bin/sbatch"
+
+# The archive every example reads: two days of a small network and their cabinet list.
+"$2" -n 60 -p 1500 -d 2 "$work/sample" >/dev/null || exit 1
+for folder in archive/2021 archive/2012-2021 shared/archive data/in lists cwd; do
+    mkdir -p "$work/$folder" && cp "$work/sample"/* "$work/$folder/"
+done
+mkdir -p "$work/reports" "$work/out" "$work/var/log/korva"
+printf ':\nnode1\n' >"$work/cwd/hosts.txt"
+
+# The examples, one command a line (continued lines joined), as "origin<TAB>command".
+examples() {
+    awk '/^```sh$/ { on = 1; first = 1; next } /^```$/ { on = 0; script = 0 }
+         on && first && /^#!/ { script = 1 } on { first = 0 }
+         on && !script { print FILENAME "\t" $0 }' "$root/README.md"
+    awk -F'|' '/^\| `-/ { cell = $(NF - 1); gsub(/^ *`|` *$/, "", cell)
+                          if (cell ~ /^korva2csv/) print FILENAME "\t" cell }' "$root/README.md"
+    for page in "$root"/docs/*.1; do
+        awk '/^\.EX/ { on = 1; next } /^\.EE/ { on = 0 } on { print FILENAME "\t" $0 }' "$page" |
+            sed -e 's/\\-/-/g' -e "s/\\\\(aq/'/g" -e 's/\\e/\\/g'
+    done
+}
+
+# The job script of the README's sh block that starts with #!, under the name sbatch is given.
+awk '/^```sh$/ { on = 1; next } /^```$/ { on = 0; script = 0 }
+     on && /^#!/ { script = 1 } on && script' "$root/README.md" >"$work/cwd/convert-day.sbatch"
+
+# An example's folders, made under the scratch folder; the tree's own paths, where it was built.
+localise() {
+    sed -E -e "s#(^|[ =\"'(]|-[IOFiof])/(archive|reports|shared|lists|out|data|var/log|opt/korva|usr/local)#\\1$work/\\2#g" \
+        -e "s#(^|[ (])scripts/#\\1$root/scripts/#g" -e "s#(^|[ (])build/release#\\1$build#g"
+}
+
+run=0
+while IFS=$'\t' read -r origin command; do
+    while [[ $command == *\\ ]]; do
+        IFS=$'\t' read -r _ more
+        command="${command%\\} ${more#"${more%%[! ]*}"}"
+    done
+    case $command in
+        "" | "#"* | "  #"*) continue ;;
+        "cmake --install"*) ;;
+        cmake* | scripts/test* | scripts/demo* | scripts/fuzz* | "(cd build/release && cpack"*)
+            echo "ok   - run by .ci/run: $command"
+            continue ;;
+        korva2csv* | korva-sample* | korva2csv-archive* | korva2csv-plot* | scripts/* | \
+            ls* | sbatch* | mkdir* | psql*) ;;
+        *)
+            check "${origin##*/}: a known kind of example: $command" unknown known
+            continue ;;
+    esac
+    if [[ $command == psql* ]]; then
+        echo "ok   - run by the PostgreSQL test: ${command:0:60}"
+        continue
+    fi
+    # The Slurm example makes its own OUTPUT_DIR: it starts without the ssh examples' one.
+    [[ $command != "ls /shared/archive"* ]] || rm -rf "$work/shared/reports"
+    want=0
+    [[ $command != *" -?"* ]] || want=2
+    (cd "$work/cwd" && PATH="$work/bin:$PATH" KORVA2CSV="" timeout 300 \
+        bash -c "$(localise <<<"$command")") >"$work/said" 2>&1 </dev/null
+    status=$?
+    [ $status -eq "$want" ] || sed 's/^/    /' "$work/said"
+    check "${origin##*/}: $command" $status "$want"
+    run=$((run + 1))
+done < <(examples | tr -d '\r')
+
+# What the examples leave behind shows they did their work.
+check "the Slurm job array published every day" \
+    "$(find "$work/shared/reports" -name _SUCCESS | wc -l)" 2
+echo "$run examples run; $passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$run" -gt 0 ]
