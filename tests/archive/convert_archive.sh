@@ -37,6 +37,12 @@ check "serial and parallel reports identical file for file, published whole" \
 check "each file's folder named by its start date and name" \
     test -f "$WORK/parallel/date=2021-05-06/source=KORVA20S_20210506.DAT/KORVA20Sec_Lane_05062021.csv"
 
+# -- Progress with the time left on a terminal only; the batch runs above print none.
+script -qec "$(printf '%q ' "$SCRIPT" -j 2 "$WORK/archive" "$WORK/tty")" /dev/null \
+    >"$WORK/tty.out" 2>&1 </dev/null
+check "on a terminal: GNU parallel's bar with the time left" said tty "100% 6:0=0s"
+check "in batch: no progress" test "$(grep -c '%' "$WORK/parallel.out")" -eq 0
+
 # -- The logs of the parallel run: every line whole, one block per data file.
 whole_lines() {
     local bad
