@@ -11,6 +11,7 @@ set(KORVA_PACKAGING_DIR "${CMAKE_BINARY_DIR}/packaging")
 # The archive script goes in under the project's own name.
 install(PROGRAMS "${KORVA_SOURCE_ROOT}/scripts/convert-archive" DESTINATION "${CMAKE_INSTALL_BINDIR}"
         RENAME korva2csv-archive)
+install(PROGRAMS "${KORVA_SOURCE_ROOT}/scripts/korva2csv-plot" DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES "${KORVA_SOURCE_ROOT}/docs/reports.md" DESTINATION "${KORVA_DOC_DIR}")
 
 # Manual pages and the changelog are installed compressed by gzip -9n (no name, no time stamp:
@@ -28,7 +29,7 @@ function(korva_gzip source name)
     VERBATIM)
   set(KORVA_GZIPPED ${KORVA_GZIPPED} "${plain}.gz" PARENT_SCOPE)
 endfunction()
-foreach(page korva2csv.1 korva-sample.1 korva2csv-archive.1)
+foreach(page korva2csv.1 korva-sample.1 korva2csv-archive.1 korva2csv-plot.1)
   korva_gzip("${KORVA_SOURCE_ROOT}/docs/${page}" "${page}")
   install(FILES "${KORVA_PACKAGING_DIR}/${page}.gz" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 endforeach()
@@ -63,8 +64,9 @@ cabinet lists of a freeway traffic-management archive and writes element,
 lane, trap and contents reports and cabinet CSV files for loading into
 databases and spreadsheets. korva2csv-archive converts a whole archive with
 one converter process per data file, run side by side by GNU parallel, and
-resumes where an earlier run stopped. korva-sample writes a deterministic
-sample archive.")
+resumes where an earlier run stopped. korva2csv-plot draws station contour
+plots of a day from the summary report (with pandas and matplotlib).
+korva-sample writes a deterministic sample archive.")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_PACKAGE_NAME "korva2csv")
@@ -72,19 +74,24 @@ set(CPACK_DEBIAN_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KORVA_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "parallel")
+# korva2csv-archive runs GNU parallel; korva2csv-plot draws with pandas and matplotlib. The
+# converter needs none of them. The plot script's interpreter is a dependency all the same, as
+# Debian asks of every script.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "parallel, python3-pandas, python3-matplotlib")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 
 # The package's dependencies come from the libraries the executables link, when dpkg-dev is
 # there to tell them; otherwise they are those of a g++ program that links the C and C++
-# runtimes and the compressors of --compress: ISA-L (libisal2) and zstd (libzstd1).
+# runtimes and the compressors of --compress: ISA-L (libisal2) and zstd (libzstd1). python3 is
+# the interpreter of korva2csv-plot.
 find_program(KORVA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(KORVA_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
 else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libisal2, libzstd1")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libisal2, libzstd1, python3")
 endif()
 
 set(CPACK_GENERATOR "DEB")

@@ -3,8 +3,9 @@
 // The archive holds one twenty-second data file per day (ASCII header, 27-byte name table,
 // bit-packed per-device blocks) and one fixed-column cabinet list. Field cabinets are laid out
 // once per run; every day then gets its own traffic: a night lull, morning and evening peaks with
-// congestion episodes, lighter weekends, and the small irregularities real field data shows
-// (idle traps, incidents, odd flags, devices of unknown type).
+// bottleneck queues that spread upstream along a roadway and direction, lighter weekends, and the
+// small irregularities real field data shows (idle traps, incidents, odd flags, devices of
+// unknown type).
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -193,7 +194,7 @@ void print_usage(FILE* to) {
         "  -d DAYS      daily data files on consecutive dates, 0..%d (default 2)\n"
         "  -s SEED      seed of the generator, 0..2^64-1 (default 1)\n"
         "  -D DATE      first day as MM/DD/YYYY (default 05/01/2021)\n"
-        "  --faults     add a few scan counts above %u and some silent devices\n"
+        "  --faults     add a few scan counts above %u, some silent devices and an outage\n"
         "  -h, --help   print this text\n"
         "OUTDIR is created if missing (one level).\n",
         kProgram, kMaxDevices, kMaxPeriods, kMaxPeriods, kMaxDays, kFullScan);
@@ -845,28 +846,83 @@ double demand_curve(double h, bool weekend, double am, double pm) {
     return 0.03 + 0.5 * daytime + 0.5 * am * bump(h, 8.0, 0.8) + 0.55 * pm * bump(h, 17.25, 0.9);
 }
 
-// Draws up to one congestion episode per peak; weekends rarely congest.
-std::vector<Episode> draw_episodes(bool weekend, int periods, Rng& rng) {
-    std::vector<Episode> episodes;
-    const struct {
-        double first_start, last_start, latest_end, p;
-    } peaks[] = {{7.0, 8.3, 9.5, weekend ? 0.2 : 0.55}, {16.0, 17.7, 19.0, weekend ? 0.2 : 0.65}};
-    for (const auto& peak : peaks) {
-        if (!rng.chance(peak.p)) continue;
-        Episode e{};
-        e.start =
-            static_cast<int>(rng.between(peak.first_start, peak.last_start) * kPeriodsPerHour);
-        const int length = static_cast<int>(rng.between(0.25, 1.5) * kPeriodsPerHour);
-        e.end = std::min(e.start + length, static_cast<int>(peak.latest_end * kPeriodsPerHour));
-        e.ramp = rng.range(18, 36);
-        e.severity = rng.between(0.6, 1.0);
-        if (rng.chance(0.3)) {  // a crash or stall inside the jam
-            const int mid = (e.start + e.end) / 2;
-            e.incident_start = mid - rng.range(10, 60);
-            e.incident_end = mid + rng.range(10, 60);
-            e.incident_code = static_cast<uint8_t>(rng.range(1, 3));
+// A bottleneck of one roadway and direction on one day. Its queue grows upstream from the head
+// (a cabinet's milepost) to `reach` miles by `peak`, then clears from its upstream end back to
+// the head by `end`, so that the jam spreads along the corridor as in the field.
+struct Bottleneck {
+    int route;
+    char direction;
+    double head, reach, severity;
+    int start, peak, end, ramp;
+    uint8_t incident_code;  // a crash or stall at the head, or 0
+};
+
+// Draws up to one bottleneck per peak for every roadway and direction the cabinets stand on;
+// weekends rarely congest. The head is one of the corridor's cabinets, never the one farthest
+// upstream, so that the queue has a cabinet upstream to reach.
+std::vector<Bottleneck> draw_bottlenecks(const Layout& layout, const DayContext& ctx) {
+    Rng rng{stream_seed(ctx.seed, 0x424F54544CULL + static_cast<uint64_t>(ctx.index))};
+    std::vector<Bottleneck> bottlenecks;
+    std::vector<std::pair<int, char>> corridors;
+    for (const Cabinet& cab : layout.cabinets) {
+        const std::pair<int, char> key{cab.route, cab.direction};
+        if (std::find(corridors.begin(), corridors.end(), key) == corridors.end()) {
+            corridors.push_back(key);
         }
-        if (e.start < periods) episodes.push_back(e);
+    }
+    const struct {
+        double first_start, last_start, p;
+    } peaks[] = {{6.7, 7.6, ctx.weekend ? 0.15 : 0.75}, {15.6, 16.8, ctx.weekend ? 0.2 : 0.85}};
+    for (const auto& [route, direction] : corridors) {
+        // Traffic on N and E travels towards rising mileposts: its upstream lies below.
+        const bool rising = direction == 'N' || direction == 'E';
+        std::vector<double> heads;
+        for (const Cabinet& cab : layout.cabinets) {
+            if (cab.route == route && cab.direction == direction) heads.push_back(cab.milepost);
+        }
+        std::sort(heads.begin(), heads.end());
+        if (heads.size() > 1) heads.erase(rising ? heads.begin() : heads.end() - 1);
+        for (const auto& peak : peaks) {
+            if (!rng.chance(peak.p)) continue;
+            Bottleneck b{};
+            b.route = route;
+            b.direction = direction;
+            b.head = heads[static_cast<size_t>(rng.range(0, static_cast<int>(heads.size()) - 1))];
+            b.reach = rng.between(1.5, 5.0);
+            b.severity = rng.between(0.75, 1.0);
+            b.start =
+                static_cast<int>(rng.between(peak.first_start, peak.last_start) * kPeriodsPerHour);
+            b.peak = b.start + static_cast<int>(rng.between(0.6, 1.3) * kPeriodsPerHour);
+            b.end = b.peak + static_cast<int>(rng.between(0.5, 1.2) * kPeriodsPerHour);
+            b.ramp = rng.range(18, 36);
+            if (rng.chance(0.3)) b.incident_code = static_cast<uint8_t>(rng.range(1, 3));
+            if (b.start < ctx.periods) bottlenecks.push_back(b);
+        }
+    }
+    return bottlenecks;
+}
+
+// The congestion episodes of one cabinet: the time its place lies inside a bottleneck's queue.
+// The jam eases a little towards the queue's tail; an incident holds at the head only.
+std::vector<Episode> cabinet_episodes(const Cabinet& cab, const std::vector<Bottleneck>& all) {
+    std::vector<Episode> episodes;
+    for (const Bottleneck& b : all) {
+        if (b.route != cab.route || b.direction != cab.direction) continue;
+        const bool rising = cab.direction == 'N' || cab.direction == 'E';
+        const double upstream = rising ? b.head - cab.milepost : cab.milepost - b.head;
+        if (upstream < 0.0 || upstream >= b.reach) continue;
+        const double share = upstream / b.reach;
+        Episode e{};
+        e.start = b.start + static_cast<int>(share * (b.peak - b.start));
+        e.end = b.end - static_cast<int>(share * (b.end - b.peak));
+        e.ramp = b.ramp;
+        e.severity = b.severity * (1.0 - 0.3 * share);
+        if (b.incident_code != 0 && upstream < 0.5) {
+            e.incident_start = e.start + (e.end - e.start) / 3;
+            e.incident_end = e.end - (e.end - e.start) / 3;
+            e.incident_code = b.incident_code;
+        }
+        episodes.push_back(e);
     }
     return episodes;
 }
@@ -926,10 +982,10 @@ unsigned draw_vehicles(int count, double heavy_share, Rng& rng, LaneDay* l, size
 }
 
 // Simulates one cabinet for one day into *out (already sized): mainline lanes with free flow
-// and congestion, the on-ramp and its meter.
-void simulate_cabinet(const Cabinet& cab, const DayContext& ctx, Rng& rng, CabinetDay* out) {
+// and the congestion of `episodes`, the on-ramp and its meter.
+void simulate_cabinet(const Cabinet& cab, const DayContext& ctx,
+                      const std::vector<Episode>& episodes, Rng& rng, CabinetDay* out) {
     const double day_factor = (ctx.weekend ? 0.72 : 1.0) * rng.between(0.93, 1.07);
-    const std::vector<Episode> episodes = draw_episodes(ctx.weekend, ctx.periods, rng);
     double lane_jam[kMaxLanes];  // how hard each lane feels a jam
     for (double& j : lane_jam) j = rng.between(0.85, 1.1);
     const bool metering = rng.chance(ctx.weekend ? 0.15 : 0.95);
@@ -1230,6 +1286,8 @@ bool write_data_file(const std::string& path, const Layout& layout, const DayCon
     Rng fault_rng{stream_seed(ctx.seed, 0x4641554C54ULL + static_cast<uint64_t>(ctx.index))};
     std::vector<ScanFault> scan_faults;
     std::vector<bool> silent(names, false);
+    size_t outage_first = 1, outage_last = 0;  // cabinets of the outage (none without faults)
+    int outage_from = 0, outage_to = 0;        // its periods
     if (ctx.faults && ctx.periods > 0) {
         const int count = fault_rng.range(4, 8);
         for (int i = 0; i < count; ++i) {
@@ -1243,15 +1301,25 @@ bool write_data_file(const std::string& path, const Layout& layout, const DayCon
         }
         for (size_t i = 0; i < names; ++i) silent[i] = fault_rng.chance(0.015);
         silent[static_cast<size_t>(fault_rng.range(0, static_cast<int>(names) - 1))] = true;
+        // A communication line down: a run of cabinets of the list reports nothing at all for
+        // half an hour to two hours.
+        const int cabinets = static_cast<int>(layout.cabinets.size());
+        outage_first = static_cast<size_t>(fault_rng.range(0, cabinets - 1));
+        outage_last = std::min(outage_first + static_cast<size_t>(fault_rng.range(2, 7)),
+                               layout.cabinets.size() - 1);
+        outage_from = fault_rng.range(0, ctx.periods - 1);
+        outage_to = std::min(
+            ctx.periods, outage_from + fault_rng.range(kPeriodsPerHour / 2, 2 * kPeriodsPerHour));
     }
 
     CabinetDay day;
     size_cabinet_day(&day, ctx.periods);
+    const std::vector<Bottleneck> bottlenecks = draw_bottlenecks(layout, ctx);
     std::vector<uint8_t> block;
     for (size_t ci = 0; ci < layout.cabinets.size() && out.ok(); ++ci) {
         const Cabinet& cab = layout.cabinets[ci];
         Rng rng{stream_seed(ctx.seed, (static_cast<uint64_t>(ctx.index) << 32) | ci)};
-        simulate_cabinet(cab, ctx, rng, &day);
+        simulate_cabinet(cab, ctx, cabinet_episodes(cab, bottlenecks), rng, &day);
         for (const ScanFault& f : scan_faults) {
             if (f.cabinet == ci) day.lane[f.lane].scan[static_cast<size_t>(f.period)] = f.scan;
         }
@@ -1269,6 +1337,11 @@ bool write_data_file(const std::string& path, const Layout& layout, const DayCon
         for (size_t i = cab.first_device; i < cab.first_device + cab.device_count; ++i) {
             const Device& d = layout.devices[i];
             if (!silent[i]) fill_device(d, cab, day, silent_lane, ctx.periods, rng, at);
+            if (ci >= outage_first && ci <= outage_last) {
+                const size_t size = entry_size(d.type);
+                std::memset(at + size * static_cast<size_t>(outage_from), 0,
+                            size * static_cast<size_t>(outage_to - outage_from));
+            }
             at += entry_size(d.type) * static_cast<size_t>(periods);
         }
         out.write(block.data(), block.size());

@@ -18,10 +18,11 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 build=$(realpath "$1")
-pages=(korva2csv korva-sample korva2csv-archive)
-files=(/usr/bin/korva2csv /usr/bin/korva-sample /usr/bin/korva2csv-archive
+pages=(korva2csv korva-sample korva2csv-archive korva2csv-plot)
+files=(/usr/bin/korva2csv /usr/bin/korva-sample /usr/bin/korva2csv-archive /usr/bin/korva2csv-plot
     /usr/share/man/man1/korva2csv.1.gz /usr/share/man/man1/korva-sample.1.gz
-    /usr/share/man/man1/korva2csv-archive.1.gz /usr/share/doc/korva2csv/reports.md
+    /usr/share/man/man1/korva2csv-archive.1.gz /usr/share/man/man1/korva2csv-plot.1.gz
+    /usr/share/doc/korva2csv/reports.md
     /usr/share/doc/korva2csv/copyright /usr/share/doc/korva2csv/changelog.gz)
 
 if [ "$(id -u)" != 0 ]; then
@@ -64,10 +65,11 @@ cd "$temp" || exit 1
 cmake --install "$build" --prefix "$temp/stage" >/dev/null
 check "cmake --install: commands under bin/, manual pages under share/man/man1/" \
     "$(cd stage && find . -type f | LC_ALL=C sort | tr '\n' ' ')" \
-    "./bin/korva-sample ./bin/korva2csv ./bin/korva2csv-archive \
+    "./bin/korva-sample ./bin/korva2csv ./bin/korva2csv-archive ./bin/korva2csv-plot \
 ./share/doc/korva2csv/changelog.gz ./share/doc/korva2csv/copyright \
 ./share/doc/korva2csv/reports.md ./share/man/man1/korva-sample.1.gz \
-./share/man/man1/korva2csv-archive.1.gz ./share/man/man1/korva2csv.1.gz "
+./share/man/man1/korva2csv-archive.1.gz ./share/man/man1/korva2csv-plot.1.gz \
+./share/man/man1/korva2csv.1.gz "
 
 # The package: its control fields and its files, all under /usr and owned by root.
 if ! cpack -G DEB -B "$temp/package" --config "$build/CPackConfig.cmake" >cpack.log 2>&1; then
@@ -81,10 +83,12 @@ check "control: package, version, maintainer" \
     "$(dpkg-deb -f "$deb" Package Version Maintainer | tr '\n' '|')" \
     "Package: korva2csv|Version: 2.02|Maintainer: korva2csv developers <korva2csv@users.noreply.github.com>|"
 depends=$(dpkg-deb -f "$deb" Depends)
-check "control: depends on the C and C++ runtimes and the compressors ($depends)" \
-    "$(for p in libc6 'libstdc++6' libisal2 libzstd1; do
+check "control: depends on the C and C++ runtimes, the compressors, python3 ($depends)" \
+    "$(for p in libc6 'libstdc++6' libisal2 libzstd1 python3; do
         tr -s ', ' '\n' <<<"$depends" | grep -qxF "$p" || echo "$p missing"
     done)" ""
+check "control: recommends GNU parallel, pandas and matplotlib" \
+    "$(dpkg-deb -f "$deb" Recommends)" "parallel, python3-pandas, python3-matplotlib"
 check "contents: every file under /usr, owned by root" \
     "$(dpkg-deb -c "$deb" | awk '$2 != "root/root" || $6 !~ /^\.\/usr\// { print $6 }')" ""
 
@@ -133,6 +137,10 @@ done
 help=$(korva2csv-archive --help)
 status=$?
 check "korva2csv-archive --help from $(command -v korva2csv-archive) prints its usage, status 0" \
+    "$status $(grep -c '^usage: ' <<<"$help")" "0 1"
+help=$(korva2csv-plot --help)
+status=$?
+check "korva2csv-plot --help from $(command -v korva2csv-plot) prints its usage, status 0" \
     "$status $(grep -c '^usage: ' <<<"$help")" "0 1"
 
 # Remove: clean, and nothing left.

@@ -21,7 +21,7 @@ page="$docs/korva2csv.1"
 # shellcheck source=check.sh
 . "$here/check.sh"
 
-for name in korva2csv korva-sample korva2csv-archive; do
+for name in korva2csv korva-sample korva2csv-archive korva2csv-plot; do
     file="$docs/$name.1"
     check "$name.1: groff -ww -man -z: no warning" "$(groff -ww -man -z "$file" 2>&1)" ""
     check "$name.1: man --warnings: no warning" \
@@ -34,12 +34,12 @@ for name in korva2csv korva-sample korva2csv-archive; do
         echo "skip - $name.1: mandoc -T lint: mandoc is not installed"
     fi
     missing=""
-    for other in korva2csv korva-sample korva2csv-archive; do
+    for other in korva2csv korva-sample korva2csv-archive korva2csv-plot; do
         [ "$other" = "$name" ] && continue
         sed -n '/^\.SH SEE ALSO/,/^\.SH/p' "$file" | grep -q "^\.BR ${other//-/\\\\-} (1)" ||
             missing+=" $other(1)"
     done
-    check "$name.1: SEE ALSO names the other two pages" "$missing" ""
+    check "$name.1: SEE ALSO names the other pages" "$missing" ""
 done
 
 # Every option of the help table has its own entry in OPTIONS.

@@ -1,0 +1,151 @@
+#!/usr/bin/python3
+"""Checks scripts/korva2csv-plot on a sample weekday of 2000 periods (the rest of the day absent)
+with faults (silent devices, an outage).
+
+usage: plot_test.py KORVA2CSV KORVA_SAMPLE KORVA2CSV_PLOT
+
+The matrices behind the contour plots against the summary report, the cabinet CSV of both
+dialects, the unlisted stations, the pictures' names and sizes, an empty day and bad input.
+Exits 77 (skipped) when pandas or matplotlib is missing, unless CI is set.
+"""
+
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+from importlib.machinery import SourceFileLoader
+from pathlib import Path
+
+try:
+    import numpy as np
+    import pandas as pd
+    import matplotlib  # noqa: F401 -- what the script draws with
+except ImportError as missing:
+    print(f"{missing.name} is missing: apt-get install python3-pandas python3-matplotlib")
+    sys.exit(1 if os.environ.get("CI") else 77)
+
+passed = failed = 0
+
+
+def check(ok, what, detail=""):
+    global passed, failed
+    passed, failed = passed + bool(ok), failed + (not ok)
+    print(f"{'ok  ' if ok else 'FAIL'} - {what}{': ' + str(detail) if detail and not ok else ''}")
+
+
+def run(*args):
+    return subprocess.run([str(a) for a in args], capture_output=True, text=True)
+
+
+def expected_matrix(summary, contour, column):
+    """The summary's values at the contour's stations and bins; NaN where none is observed."""
+    seen = summary[summary["observed"] > 0].set_index(["name", "bin_start"])[column]
+    cells = pd.MultiIndex.from_product([contour.stations["name"], contour.bins])
+    return seen.reindex(cells).to_numpy().reshape(contour.matrix.shape)
+
+
+def main():
+    if len(sys.argv) != 4:
+        raise SystemExit(__doc__)
+    korva2csv, korva_sample, script = sys.argv[1:]
+    plot = SourceFileLoader("korva2csv_plot", script).load_module()
+    with tempfile.TemporaryDirectory(prefix="korva-plot-") as temp:
+        temp = Path(temp)
+        (temp / "legacy").mkdir()
+        (temp / "clean").mkdir()
+        common = (f"-I{temp / 'in'}", f"-F{temp}")
+        for args in ((korva_sample, "-n", 200, "-p", 2000, "-d", 1, "-D", "05/04/2021",
+                      "--faults", temp / "in"),
+                     (korva2csv, "--aggregate=15", f"-O{temp / 'legacy'}", *common),
+                     (korva2csv, "-M", f"-O{temp / 'legacy'}", *common),
+                     (korva2csv, "-M", "--clean", f"-O{temp / 'clean'}", *common)):
+            if run(*args).returncode != 0:
+                raise SystemExit(f"FAIL - {args} failed")
+        summary_path = temp / "legacy" / "KORVA15Min_Element_05042021.csv"
+        summary = plot.read_summary(str(summary_path))
+        legacy_path = temp / "legacy" / "RMDC_05_04_2021.CSV"
+        cabinets = plot.read_cabinets(str(legacy_path))
+        clean = plot.read_cabinets(str(temp / "clean" / "RMDC_05_04_2021.CSV"))
+        check(cabinets.equals(clean) and cabinets["cabinet"].str.len().eq(9).any(),
+              "cabinet CSV: both dialects read alike, a nine-character cabinet name among them")
+        stations = {n for n in summary["name"] if n.endswith("__0") and len(n) == 18}
+
+        # The matrices: every cell the summary's value where a period was observed, NaN where
+        # none was or the file holds no such bin; rows by milepost, the stations all there.
+        unobserved = summary.index[(summary["observed"] == 0) & summary["name"].isin(stations)]
+        for measure, column in (("speed", "speed_mph"), ("occupancy", "occupancy_pct")):
+            contours = plot.contour_data(summary, cabinets, measure)
+            wrong = [c.roadway for c in contours
+                     if not np.array_equal(c.matrix, expected_matrix(summary, c, column),
+                                           equal_nan=True)]
+            check(not wrong, f"{measure}: every cell the summary's {column} or NaN", wrong)
+            unordered = [c.roadway for c in contours
+                         if not c.stations["milepost"].dropna().is_monotonic_increasing]
+            check(not unordered, f"{measure}: rows ordered by milepost", unordered)
+            names = [n for c in contours for n in c.stations["name"]]
+            check(sorted(names) == sorted(stations), f"{measure}: each station in one plot")
+            bins = contours[0].bins
+            check(len(bins) == 96 and bins[0] == pd.Timestamp("2021-05-04")
+                  and np.isnan(contours[0].matrix[:, 45:]).all()
+                  and len(unobserved) > 0,
+                  f"{measure}: 96 bins of the day, NaN past the file's periods and unobserved")
+        # A bin whose value is given but no period observed is missing, not that value.
+        row = summary.index[summary["name"].isin(stations) & summary["speed_mph"].notna()][0]
+        name, start = summary.at[row, "name"], summary.at[row, "bin_start"]
+        blinded = summary.copy()
+        blinded.loc[row, "observed"] = 0
+        contour = next(c for c in plot.contour_data(blinded, cabinets)
+                       if name in list(c.stations["name"]))
+        check(np.isnan(contour.matrix[list(contour.stations["name"]).index(name),
+                                      list(contour.bins).index(start)]),
+              "a bin with a speed but no observed period is NaN")
+
+        # The command: a picture per roadway and side, the unlisted stations (the first cabinet
+        # left out of the list) in a picture of their own, the network picture; sizes fixed.
+        lines = legacy_path.read_text().splitlines(keepends=True)
+        short = temp / "short.CSV"
+        short.write_text("".join(lines[:1] + lines[2:]))
+        first = lines[1].split(",")[0].strip()
+        out = temp / "png"
+        result = run(script, summary_path, short, out)
+        contours = plot.contour_data(summary, plot.read_cabinets(str(short)))
+        want = {plot.contour_file_name(c) for c in contours} | {"2021-05-04_network.png"}
+        check(result.returncode == 0 and {p.name for p in out.iterdir()} == want,
+              "a picture per roadway and side, the unlisted one, the network",
+              f"{result.returncode} {result.stderr} {sorted(p.name for p in out.iterdir())}")
+        unlisted = [c for c in contours if c.roadway is None]
+        check(len(unlisted) == 1 and "2021-05-04_unlisted_speed.png" in want and
+              {n[:10].strip() for n in unlisted[0].stations["name"]} == {first},
+              f"the stations of the cabinet left out ({first}) are unlisted")
+        # Width and height are the first two fields of the PNG's IHDR chunk.
+        sizes = {p.name: struct.unpack(">II", p.read_bytes()[16:24]) for p in out.iterdir()}
+        check(all(size == ((1600, 800) if name.endswith("network.png") else (1600, 900))
+                  for name, size in sizes.items()), "PNG sizes 1600x900, network 1600x800", sizes)
+
+        # An empty day and bad input: status, message, no picture.
+        header_only = temp / "empty.csv"
+        header_only.write_text(summary_path.read_text().splitlines()[0] + "\n")
+        no_speed = temp / "no_speed.csv"
+        no_speed.write_text("".join(line.rsplit(",", 1)[0] + "\n" for line in
+                                    summary_path.read_text().splitlines()[:50]))
+        for what, args, status, message in (
+                ("an empty day", (header_only, legacy_path), 0, "no plot written"),
+                ("a summary without speed_mph", (no_speed, legacy_path), 1, "speed_mph"),
+                ("a summary for a cabinet CSV", (summary_path, summary_path), 1, "not a cabinet"),
+                ("a missing file", (temp / "none.csv", legacy_path), 1, "none.csv"),
+                ("an unknown measure", ("--measure=flow", summary_path, legacy_path), 2, "flow")):
+            folder = temp / what.replace(" ", "_")
+            result = run(script, *args, folder)
+            check(result.returncode == status and f"{plot.PROGRAM}: " in result.stderr
+                  and message in result.stderr and not list(folder.glob("*.png")),
+                  f"{what}: status {status}, message, no picture",
+                  f"{result.returncode} {result.stderr}")
+        result = run(script, "--help")
+        check(result.returncode == 0 and result.stdout.startswith("usage: "), "--help: status 0")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
