@@ -120,7 +120,7 @@ void Load(benchmark::State& state, tagDAY day) {
 void ScanCountWarnings(benchmark::State& state, tagDAY day) {
     tagDATAFILE file;
     if (!LoadDay(state, day, &file)) return;
-    for (auto _ : state) CalculateSpeedLength(file, "bench", Log());
+    for (auto _ : state) CalculateSpeedLength(file);
 }
 
 // ---- Blocks of periods ----------------------------------------------------------------------

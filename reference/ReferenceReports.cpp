@@ -208,7 +208,7 @@ void Rows(const ReferenceTable& table, bool rowsFirst, Listed listed, Row row) {
 }  // namespace
 
 ReferenceTable MakeReferenceTable(const char* bytes, int size) {
-    ReadDataHeader(bytes, size, nullptr);
+    ReadDataHeader(bytes, size);
     const unsigned char* file = (const unsigned char*)bytes;
     int64_t room = std::min<int64_t>(iNameListSize, (int64_t)size - iHeaderSize);
     ReferenceTable table(std::clamp<int64_t>(iNumberofNames, 0, std::max<int64_t>(room, 0) / 27));

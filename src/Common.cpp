@@ -226,6 +226,13 @@ void SetLineBuffered(FILE* log) {
 
 static int StartPacker(tagREPORTFILE* report);
 
+static mode_t uiUmask = 0177;  // what keeps a report private until ReadUmask has run
+
+void ReadUmask() {
+    uiUmask = umask(0);
+    umask(uiUmask);
+}
+
 int OpenReportFile(tagREPORTFILE* report, const char* path) {
     memset(report, 0, sizeof *report);
     report->iFd = -1;
@@ -259,9 +266,7 @@ int OpenReportFile(tagREPORTFILE* report, const char* path) {
         return 0;
     }
     // mkstemp creates private files; a report gets the permissions any new file would get.
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(report->iFd, 0666 & ~mask);
+    fchmod(report->iFd, 0666 & ~uiUmask);
     return 1;
 }
 

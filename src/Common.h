@@ -144,6 +144,12 @@ struct tagREPORTFILE {
 };
 enum { REPORT_BUFFER_SIZE = 1 << 20, REPORT_ROW_RESERVE = 1024 };
 
+// Reads the process's umask, which gives every report the permissions any new file would get
+// (mkstemp alone makes them private). A umask is read only by setting it, and a file another
+// thread created in between would escape the mask, so it is read once before any thread starts:
+// first thing in the run, and in the setup of other programs that write reports. Until then
+// reports stay private.
+void ReadUmask();
 // Creates the temporary file for the report named path (compressed as --compress says). Returns
 // 1, or 0 with errno set.
 int OpenReportFile(tagREPORTFILE* report, const char* path);

@@ -24,7 +24,14 @@
 #include "Common.h"
 #include "Unpack20SecNG.h"
 
+// The steps no other unit calls, defined where the data reaches them.
+static void UnpackNamedDevice(tagDATAFILE* file, FILE* log);
+static void AggregateStationTrapData(tagDATAFILE* file);
+static void WriteReports(const tagDATAFILE& file, const char* name, const char* targetFolder,
+                         FILE* log);
 static bool ReportDateIsSafe();
+static int WriteDataAsCSVSummary(const tagDATAFILE& file, int minutes, FILE* log,
+                                 const char* folder);
 
 // Number of periods every step runs over: the header's column count, never past one day.
 static int DayColumns() {
@@ -98,7 +105,7 @@ int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const ch
 }
 
 int LoadDataFile(const char* buffer, int size, const char* name, tagDATAFILE* file, FILE* log) {
-    ReadDataHeader(buffer, size, log);
+    ReadDataHeader(buffer, size);
     if (iNumberofColumns > PERIODS_PER_DAY) {
         fprintf(log,
                 "[%s] W Data file [%s] claims [%d] columns; only the [%d] periods of one "
@@ -114,12 +121,15 @@ int LoadDataFile(const char* buffer, int size, const char* name, tagDATAFILE* fi
     if (!file->bTable) return 0;
     UnpackNamedDevice(file, log);
     IntegrateTrapData(file, name, log);
-    AggregateStationTrapData(file, name, log);
-    CalculateSpeedLength(*file, name, log);
+    AggregateStationTrapData(file);
+    CalculateSpeedLength(*file);
     return 1;
 }
 
-void WriteReports(const tagDATAFILE& file, const char* name, const char* targetFolder, FILE* log) {
+// Writes the reports the options ask for into targetFolder, in the order element, lane, trap,
+// contents, summaries; none when the start date cannot name them (logged).
+static void WriteReports(const tagDATAFILE& file, const char* name, const char* targetFolder,
+                         FILE* log) {
     if (!(bWRITEELEMENTS || bWRITELANES || bWRITETRAPS || bLISTALLELEMENTS || iAggregates)) return;
     // A file without a start date is no data file of ours (a text, random bytes, an empty
     // file): its reports would be named by nothing and overwrite each other.
@@ -177,8 +187,7 @@ int ReturnStringAfterEqual(const char* line, char* text, int size) {
     return 1;
 }
 
-int ReadDataHeader(const char* buffer, int size, FILE* log) {
-    (void)log;
+int ReadDataHeader(const char* buffer, int size) {
     bTwentySecData = bFormatNG2 = bDBModeFixed = bEndofHeader = 0;
     iVersion = iNumberofNames = iNumberofColumns = iHeaderSize = iNameListSize = iDataSize =
         iFileSize = 0;
@@ -337,7 +346,9 @@ static int EntrySize(uint16_t type) {
     return 0;
 }
 
-void UnpackNamedDevice(tagDATAFILE* file, FILE* log) {
+// Finds how many whole packed entries each device's block has inside the file; entries past
+// its end are never read (those periods stay zero), with one warning per device cut short.
+static void UnpackNamedDevice(tagDATAFILE* file, FILE* log) {
     int columns = file->iColumns;
     for (tagDEVICE& d : file->devices) {
         int entrySize = EntrySize(d.usType);
@@ -443,9 +454,8 @@ static int LanesAtFirstPeriod(const tagDATAFILE& file, const tagDEVICE& d) {
     return (file.lpBytes[d.uiDataOffset] >> 3) & 0x07;
 }
 
-void AggregateStationTrapData(tagDATAFILE* file, const char* name, FILE* log) {
-    (void)name;
-    (void)log;
+// Links each station to its lanes 1 to 8, each found after the one before it in the table.
+static void AggregateStationTrapData(tagDATAFILE* file) {
     for (tagDEVICE& S : file->devices) {
         if (S.usType != DEVICE_STATION || strlen(S.szName) < 18) continue;
         // Lane k is the station's name with "__k" at 15 to 17, found only after lane k - 1. The
@@ -481,9 +491,7 @@ static int ScanCountAt(const tagDATAFILE& file, const tagDEVICE& d, int c) {
     return (entry[0] & 0x07) << 8 | entry[1];
 }
 
-void CalculateSpeedLength(const tagDATAFILE& file, const char* name, FILE* log) {
-    (void)name;
-    (void)log;
+void CalculateSpeedLength(const tagDATAFILE& file) {
     for (const tagDEVICE& d : file.devices) {
         if (d.usType != DEVICE_LOOP && d.usType != DEVICE_STATION) continue;
         for (int c = 0; c < d.iPeriods; c++) {
@@ -623,8 +631,8 @@ static void AddLaneIntoStation(const tagPERIODVALUES* R, tagPERIODVALUES* S, uin
 // flag 128 when at least 65 % of its lanes delivered data (0 for a period without lanes).
 static void FinaliseStation(tagPERIODVALUES* S, uint32_t speedSum, uint32_t lengthSum) {
     uint32_t total = (uint32_t)S->usBin1 + S->usBin2 + S->usBin3 + S->usBin4;
-    S->usSpdTenths = total ? (uint16_t)(speedSum / total) : 0;
-    S->usLenTenths = total ? (uint16_t)(lengthSum / total) : 0;
+    S->usSpdTenths = (uint16_t)(total ? speedSum / total : 0);
+    S->usLenTenths = (uint16_t)(total ? lengthSum / total : 0);
     uint16_t lanes = S->usNumLanes;
     S->usSpdFlag = (lanes != 0 && (double)S->usSpdFlag / lanes >= 0.65) ? 128 : 0;
 }
@@ -673,17 +681,18 @@ static tagNUMBERTABLE* NumberTable(NumberTextKind kind) {
 }
 
 static void MakeNumberText(tagNUMBERTABLE* table, unsigned x) {
+    float value = (float)x;  // exact: a float holds every 16-bit value
     char text[32];
     int length = 0;
     switch (table->kind) {
         case TEXT_TWELFTHS_1:
-            length = snprintf(text, sizeof text, "%2.1f", x / 12.0f);
+            length = snprintf(text, sizeof text, "%2.1f", value / 12.0f);
             break;
         case TEXT_TWELFTHS_2:
-            length = snprintf(text, sizeof text, "%2.2f", x / 12.0f);
+            length = snprintf(text, sizeof text, "%2.2f", value / 12.0f);
             break;
         case TEXT_TENTHS_1:
-            length = snprintf(text, sizeof text, "%2.1f", x / 10.0f);
+            length = snprintf(text, sizeof text, "%2.1f", value / 10.0f);
             break;
         case TEXT_WHOLE_1:
             length = snprintf(text, sizeof text, "%2.1f", (double)x);
@@ -700,7 +709,9 @@ const tagNUMBERTEXT* NumberTexts(NumberTextKind kind) {
     return table->text;
 }
 
-int PeriodColumn(const char* period) {
+// The column of a "-P" text HH:MM:SS: hours * 180 + minutes * 3 + (20 -> 1, 40 -> 2, other
+// seconds as their number). Not range-checked.
+static int PeriodColumn(const char* period) {
     size_t length = strnlen(period, 8);
     auto pair = [period, length](size_t at) {
         char text[3] = {at < length ? period[at] : '\0', at + 1 < length ? period[at + 1] : '\0',
@@ -1249,7 +1260,10 @@ static void AddToBin(tagBINSUMS* b, const tagPERIODVALUES& v) {
     }
 }
 
-int WriteDataAsCSVSummary(const tagDATAFILE& file, int minutes, FILE* log, const char* folder) {
+// The summary of the element report's devices in bins of `minutes` (--aggregate), always in
+// standard CSV: name,bin_start,periods,observed,volume,occupancy_pct,speed_mph.
+static int WriteDataAsCSVSummary(const tagDATAFILE& file, int minutes, FILE* log,
+                                 const char* folder) {
     char format[80];
     snprintf(format, sizeof format, "%%sKORVA%dMin_Element_%s%%.2s%%.2s%%.4s.csv", minutes,
              bDEVICE              ? "D_"

@@ -17,7 +17,7 @@ int ProcessDataFile(const char* sourceFolder, const char* targetFolder, const ch
 
 // Parses the ASCII header at the start of buffer (size bytes) into the header globals, after
 // resetting them. Reads at most 15 non-empty lines, never past size, never changes the buffer.
-int ReadDataHeader(const char* buffer, int size, FILE* log);
+int ReadDataHeader(const char* buffer, int size);
 
 // The value after a header line's first '=' as a number: stored and 1 when above 0, else 0.
 int ReturnIntegerAfterEqual(const char* line, int* value);
@@ -61,21 +61,14 @@ struct tagDATAFILE {
 // the name data runs out (logged; the devices read so far are kept).
 int ReadNameTable(tagDATAFILE* file, FILE* log);
 
-// Finds how many whole packed entries each device's block has inside the file; entries past
-// its end are never read (those periods stay zero), with one warning per device cut short.
-void UnpackNamedDevice(tagDATAFILE* file, FILE* log);
-
 // Links every speed trap to its lane, lane variant and speed lane, through the name index: the
 // partners carry the trap's measurements for the whole day (a later trap wins). Returns 0 when
 // there is no table, else logs its counts and returns 1.
 int IntegrateTrapData(tagDATAFILE* file, const char* name, FILE* log);
 
-// Links each station to its lanes 1 to 8, each found after the one before it in the table.
-void AggregateStationTrapData(tagDATAFILE* file, const char* name, FILE* log);
-
 // Warns on the console of every scan count above 1200 (a fully occupied period), device by
 // device and period by period; the cap and the estimates are made with each block.
-void CalculateSpeedLength(const tagDATAFILE& file, const char* name, FILE* log);
+void CalculateSpeedLength(const tagDATAFILE& file);
 
 // ---- Blocks of periods ----------------------------------------------------------------------
 
@@ -125,10 +118,6 @@ void FillBlock(const tagDATAFILE& file, tagBLOCK* block, int first, int count);
 // links and the scan-count warnings. Returns 1, or 0 when there is no device table (logged).
 int LoadDataFile(const char* buffer, int size, const char* name, tagDATAFILE* file, FILE* log);
 
-// Writes the reports the options ask for into targetFolder, in the order element, lane, trap,
-// contents; none when the start date cannot name them (logged).
-void WriteReports(const tagDATAFILE& file, const char* name, const char* targetFolder, FILE* log);
-
 // ---- Reports --------------------------------------------------------------------------------
 
 // Each writes one report into folder (ending in '/'), named from the data's start date.
@@ -137,13 +126,6 @@ int WriteDataAsCSVElementData(const tagDATAFILE& file, FILE* log, const char* fo
 int WriteDataAsCSVLaneData(const tagDATAFILE& file, FILE* log, const char* folder);     // -L
 int WriteDataAsCSVTrapData(const tagDATAFILE& file, FILE* log, const char* folder);     // -T
 int WriteDataAsCSVElement(const tagDATAFILE& file, FILE* log, const char* folder);      // -A
-// The summary of the element report's devices in bins of `minutes` (--aggregate), always in
-// standard CSV: name,bin_start,periods,observed,volume,occupancy_pct,speed_mph.
-int WriteDataAsCSVSummary(const tagDATAFILE& file, int minutes, FILE* log, const char* folder);
-
-// The column of a "-P" text HH:MM:SS: hours * 180 + minutes * 3 + (20 -> 1, 40 -> 2, other
-// seconds as their number). Not range-checked.
-int PeriodColumn(const char* period);
 
 // Exact printf texts of the scaled fields, one for each 16-bit input. The writers make each entry
 // the first time they show it; NumberTexts returns a kind's table with every entry made.

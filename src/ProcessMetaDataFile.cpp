@@ -3,12 +3,39 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "Common.h"
 
+// One cabinet of a list: text fields as sliced from their columns (some cleaned), and the
+// five counts converted from their texts.
+struct tagCABINETMETADATA {
+    char szDeviceName[11];     // columns 0-9, unchanged
+    char szAlias[8];           // 11-17, cleaned
+    char szAddress[5];         // 27-30, cleaned
+    char szRoadway[12];        // 32-42, cleaned
+    char szSide[2];            // 44, unchanged
+    char szMilepost[7];        // 46-51, cleaned
+    char szLocation[17];       // 54-69, cleaned
+    char szCabinetVersion[4];  // 71-73
+    int32_t iCabinetVersion;
+    char szLoops[4];  // 75-77
+    int32_t iLoops;
+    char szStations[3];  // 79-80
+    int32_t iStations;
+    char szSpeedtraps[3];  // 82-83
+    int32_t iSpeedtraps;
+    char szMeteredlanes[3];  // 85-86
+    int32_t iMeteredlanes;
+    char szStatus[10];  // 88-96, cleaned
+};
+
 enum { LINE_SIZE = 256 };  // each read takes at most 255 characters of the list
+
+static int WriteMetaDataCSV(int count, const tagCABINETMETADATA* records, const char* path,
+                            FILE* log);
 
 // A cabinet line carries a cabinet name such as "005es17329" from column 0.
 static bool IsCabinetLine(const char* line) {
@@ -29,6 +56,19 @@ static void SliceField(char* field, const char* line, size_t length, size_t from
     field[n] = '\0';
 }
 
+// Cleans a text in place: white space trimmed at both ends, ',' turned into '-'.
+static void TrimWhiteSpace(char* text) {
+    char* start = text;
+    while (*start && isspace((unsigned char)*start)) start++;
+    size_t length = strlen(start);
+    while (length > 0 && isspace((unsigned char)start[length - 1])) length--;
+    memmove(text, start, length);
+    text[length] = '\0';
+    for (char* p = text; *p; p++)
+        if (*p == ',') *p = '-';
+}
+
+// A cabinet line into its record: its columns sliced, the texts cleaned, the counts converted.
 static void FillRecord(tagCABINETMETADATA* r, const char* line) {
     size_t n = LineLength(line);
     SliceField(r->szDeviceName, line, n, 0, 10);
@@ -171,19 +211,9 @@ int ProcessMetadataFile(const char* sourceFolder, const char* targetFolder, cons
     return 1;
 }
 
-int TrimWhiteSpace(char* text) {
-    char* start = text;
-    while (*start && isspace((unsigned char)*start)) start++;
-    size_t length = strlen(start);
-    while (length > 0 && isspace((unsigned char)start[length - 1])) length--;
-    memmove(text, start, length);
-    text[length] = '\0';
-    for (char* p = text; *p; p++)
-        if (*p == ',') *p = '-';
-    return 1;
-}
-
-int WriteMetaDataCSV(int count, const tagCABINETMETADATA* records, const char* path, FILE* log) {
+// Writes count records as the cabinet CSV at path. Returns 1 when written, else 0.
+static int WriteMetaDataCSV(int count, const tagCABINETMETADATA* records, const char* path,
+                            FILE* log) {
     fprintf(log, "[%s] - Writing metadata to CSV file [%s]...\n", szTime, path);
     tagREPORTFILE csv;
     if (!OpenReportFile(&csv, path)) {

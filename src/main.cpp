@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -15,83 +16,105 @@
 #include "Process20SecondDataFile.h"
 #include "ProcessMetaDataFile.h"
 
-// The help table, in the order of the letters A C L S T E R M I O F P D.
-static const char szCommand[13][128] = {
-    "\tReport -A  Output Contents - detectors, stations, speed loops, traps, metered lanes with "
-    "lane count\n",
-    "\tOption -C  Include Ramp Meter Lanes\n",
-    "\tReport -L  Output Lane Data\n",
-    "\tOption -S  Include Speed detector Data (Lanes with S in the 17th character)\n",
-    "\tReport -T  Output Trap Data (virtual speed detectors made from 2 detectors in a lane)\n",
-    "\tReport -E  Output Element Data (Lane data merged with virtual Trap data)\n",
-    "\tOption -R  Include Lane or Trap data by row first (device) then column (time)\n",
-    "\tReport -M  Output metadata files (.LST)\n",
-    "\tOption -I[\"path\"] Input folder (-I\"c:\\examplefolder\"  -location of the binary data "
-    "files (.DAT))\n",
-    "\tOption -O[\"path\"] Output folder (-O\"c:\\examplefolder\"  -location to write reports)\n",
-    "\tOption -F[\"path\"] Log file folder (-F\"c:\\examplefolder\"  -location to write log "
-    "files)\n",
-    "\tOption -P[\"timeperiod\"] Output a single time period (-P\"00:00:00\" (:20, :40))\n",
-    "\tOption -D[\"device\"] Output a single device dataset (-D\"005es17329:_MN___1\")\n",
-};
-enum {
-    HELP_A,
-    HELP_C,
-    HELP_L,
-    HELP_S,
-    HELP_T,
-    HELP_E,
-    HELP_R,
-    HELP_M,
-    HELP_I,
-    HELP_O,
-    HELP_F,
-    HELP_P,
-    HELP_D
-};
-
 // --strict: the exit status tells whether any file got an E line.
 static int bStrict;
 
-static void PrintHelpLine(int line) {
-    fputs(szCommand[line], stdout);
+static const char kSeparators[] =
+    "Command separators - / upper or lower case are equivalent for any valid command. "
+    "(-X, /X, -x, or /x )";
+
+// ---- Options -------------------------------------------------------------------------------
+
+// One option code (the letter after '-' or '/') and what it fills. Its handler takes the whole
+// argument ("-Xvalue") and returns what ProcessCommandLine returns: OPTIONS_REFUSED (after
+// saying why), OPTIONS_HELP or OPTIONS_GO_ON.
+struct tagLETTER {
+    char cLetter;
+    const char* szHelp;  // its line of the help table (none for -? and --)
+    int (*Accept)(const tagLETTER& option, const char* argument);
+    int* lpFlag = nullptr;   // a flag, or the flag a glued text sets
+    char* lpText = nullptr;  // a folder (FOLDER_SIZE bytes), or a glued text's field
+    // A glued text: the size of its field, its fewest characters, and its shape: as many
+    // characters as the text must have, with ':' where it needs a colon.
+    size_t uiSize = 0, uiLeast = 0;
+    const char* szShape = nullptr;
+};
+
+static void PrintHelpTable();
+
+// Says what is wrong with an option's value, followed by the option's help line.
+[[gnu::format(printf, 2, 3)]] static int Refuse(const tagLETTER& option, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    fputs(option.szHelp, stdout);
+    return OPTIONS_REFUSED;
 }
 
-static void PrintHelpTable() {
-    for (const char* line : szCommand) fputs(line, stdout);
+// An option code no letter has: the whole help table.
+static int RefuseCode(char code) {
+    printf("     E Illegal option code = %c\n", code);
+    PrintHelpTable();
+    return OPTIONS_REFUSED;
 }
 
 // A flag option: echo its help line, note its letter in szCmdLine (which holds fifteen; later
 // letters still take effect but are not listed) and set the flag.
-static void AcceptFlag(int* flag, int helpLine, char letter) {
-    PrintHelpLine(helpLine);
+static int AcceptFlag(const tagLETTER& option, const char*) {
+    fputs(option.szHelp, stdout);
     size_t used = strlen(szCmdLine);
     if (used + 2 < sizeof szCmdLine) {
-        szCmdLine[used] = letter;
+        szCmdLine[used] = option.cLetter;
         szCmdLine[used + 1] = ' ';
         szCmdLine[used + 2] = '\0';
     }
-    *flag = 1;
+    *option.lpFlag = 1;
+    return OPTIONS_GO_ON;
 }
 
 // A folder option (-I, -O, -F): needs a value of at least two characters, and room in the
-// folder field for the '/' that the folder step may append. Returns 1 when accepted.
-static int AcceptFolder(const char* argument, char letter, char* folder, int helpLine) {
-    if (strlen(argument) < 4) {
-        printf("     E Illegal syntax -- no '%c' string!\n", letter);
-        PrintHelpLine(helpLine);
-        return 0;
-    }
-    if (strlen(argument + 2) > FOLDER_SIZE - 2) {
-        printf("     E Illegal '%c' folder -- longer than %d characters!\n", letter,
-               FOLDER_SIZE - 2);
-        PrintHelpLine(helpLine);
-        return 0;
-    }
-    strcpy(folder, argument + 2);
-    printf("\tOption -%c, String = %s\n", letter, folder);
-    return 1;
+// folder field for the '/' that the folder step may append.
+static int AcceptFolder(const tagLETTER& option, const char* argument) {
+    const char* value = argument + 2;
+    if (strlen(value) < 2)
+        return Refuse(option, "     E Illegal syntax -- no '%c' string!\n", option.cLetter);
+    if (strlen(value) > FOLDER_SIZE - 2)
+        return Refuse(option, "     E Illegal '%c' folder -- longer than %d characters!\n",
+                      option.cLetter, FOLDER_SIZE - 2);
+    strcpy(option.lpText, value);
+    printf("\tOption -%c, String = %s\n", option.cLetter, option.lpText);
+    return OPTIONS_GO_ON;
 }
+
+// A glued text (-P, -D): one of fewer than uiLeast characters is no value; any other is kept
+// (cut to its field) and echoed, and sets the flag only when it has the option's shape.
+static int AcceptText(const tagLETTER& option, const char* argument) {
+    const char* value = argument + 2;
+    size_t length = strlen(value);
+    if (length < option.uiLeast)
+        return Refuse(option, "     E Illegal syntax -- no '%c' string!\n", option.cLetter);
+    snprintf(option.lpText, option.uiSize, "%s", value);
+    printf("\tOption -%c, String = %s\n", option.cLetter, option.lpText);
+    bool shaped = length == strlen(option.szShape);
+    for (size_t i = 0; shaped && option.szShape[i]; i++)
+        shaped = option.szShape[i] != ':' || value[i] == ':';
+    if (!shaped)
+        return Refuse(option,
+                      "     E Illegal '%c' syntax -- too long, too short, or missing ':'!\n",
+                      option.cLetter);
+    *option.lpFlag = 1;
+    return OPTIONS_GO_ON;
+}
+
+// -?: the whole help table; the run ends there.
+static int AcceptHelp(const tagLETTER&, const char*) {
+    puts(kSeparators);
+    PrintHelpTable();
+    return OPTIONS_HELP;
+}
+
+// ---- Long options ---------------------------------------------------------------------------
 
 // --compress=gzip[:0-3] or --compress=zstd[:1-19]; level 1 (the fastest of each) by default.
 // Returns 1 when accepted, else says why and returns 0.
@@ -156,6 +179,88 @@ static int AcceptAggregates(const char* value) {
     return 1;
 }
 
+// A long option: a switch sets its flag; a name ending in '=' hands what follows it to Accept,
+// which returns 1 when it takes the value, else says why and returns 0. Long options are ours
+// alone: the letters never took a second '-'.
+struct tagLONGOPTION {
+    const char* szName;
+    int* lpFlag;
+    int (*Accept)(const char* value);
+};
+static const tagLONGOPTION kLongOptions[] = {
+    {"--strict", &bStrict, nullptr},
+    {"--clean", &bClean, nullptr},
+    {"--aggregate=", nullptr, AcceptAggregates},
+    {"--compress=", nullptr, AcceptCompression},
+};
+
+// "--...": the long option it names.
+static int AcceptLongOption(const tagLETTER&, const char* argument) {
+    for (const tagLONGOPTION& option : kLongOptions) {
+        size_t length = strlen(option.szName);
+        if (option.lpFlag && strcmp(argument, option.szName) == 0) {
+            *option.lpFlag = 1;
+            return OPTIONS_GO_ON;
+        }
+        if (option.Accept && strncmp(argument, option.szName, length) == 0)
+            return option.Accept(argument + length) ? OPTIONS_GO_ON : OPTIONS_REFUSED;
+    }
+    return RefuseCode('-');
+}
+
+// ---- Option table --------------------------------------------------------------------------
+
+// The option codes, the letters in the order of the help table.
+static const tagLETTER kLetters[] = {
+    {'A',
+     "\tReport -A  Output Contents - detectors, stations, speed loops, traps, metered lanes with "
+     "lane count\n",
+     AcceptFlag, &bLISTALLELEMENTS},
+    {'C', "\tOption -C  Include Ramp Meter Lanes\n", AcceptFlag, &bINCLUDEMETERS},
+    {'L', "\tReport -L  Output Lane Data\n", AcceptFlag, &bWRITELANES},
+    {'S', "\tOption -S  Include Speed detector Data (Lanes with S in the 17th character)\n",
+     AcceptFlag, &bINCLUDESPEEDLANES},
+    {'T',
+     "\tReport -T  Output Trap Data (virtual speed detectors made from 2 detectors in a lane)\n",
+     AcceptFlag, &bWRITETRAPS},
+    {'E', "\tReport -E  Output Element Data (Lane data merged with virtual Trap data)\n",
+     AcceptFlag, &bWRITEELEMENTS},
+    {'R', "\tOption -R  Include Lane or Trap data by row first (device) then column (time)\n",
+     AcceptFlag, &bWRITEROWSFIRST},
+    {'M', "\tReport -M  Output metadata files (.LST)\n", AcceptFlag, &bCONVERTMETA},
+    {'I',
+     "\tOption -I[\"path\"] Input folder (-I\"c:\\examplefolder\"  -location of the binary data "
+     "files (.DAT))\n",
+     AcceptFolder, nullptr, szSourceFolder},
+    {'O',
+     "\tOption -O[\"path\"] Output folder (-O\"c:\\examplefolder\"  -location to write reports)\n",
+     AcceptFolder, nullptr, szTargetFolder},
+    {'F',
+     "\tOption -F[\"path\"] Log file folder (-F\"c:\\examplefolder\"  -location to write log "
+     "files)\n",
+     AcceptFolder, nullptr, szLogFolder},
+    {'P', "\tOption -P[\"timeperiod\"] Output a single time period (-P\"00:00:00\" (:20, :40))\n",
+     AcceptText, &bPERIOD, szPeriod, sizeof szPeriod, 2, "..:..:.."},
+    {'D', "\tOption -D[\"device\"] Output a single device dataset (-D\"005es17329:_MN___1\")\n",
+     AcceptText, &bDEVICE, szDevice, sizeof szDevice, 18, "..........:......."},
+    {'?', nullptr, AcceptHelp},
+    {'-', nullptr, AcceptLongOption},
+};
+
+static void PrintHelpTable() {
+    for (const tagLETTER& option : kLetters)
+        if (option.szHelp) fputs(option.szHelp, stdout);
+}
+
+// The option of code (the argument's second character, in upper case).
+static int AcceptOption(char code, const char* argument) {
+    for (const tagLETTER& option : kLetters)
+        if (option.cLetter == code) return option.Accept(option, argument);
+    return RefuseCode(code);
+}
+
+// ---- The command line -----------------------------------------------------------------------
+
 // Fills an empty folder with the current folder and makes it end in '/'. When the current
 // folder cannot be named (deleted, or too long a path), the folder stays "./": relative to it,
 // never the root.
@@ -180,114 +285,22 @@ int ProcessCommandLine(int argc, char* argv[]) {
     }
     for (int i = 1; i < argc; i++) {
         const char* argument = argv[i];
-        if (argument[0] != '-' && argument[0] != '/') continue;
+        if (argument[0] != '-' && argument[0] != '/') continue;  // not an option: ignored
         char code = (char)toupper((unsigned char)argument[1]);
-        size_t length = strlen(argument);
-        switch (code) {
-            case '-':  // long options are ours alone: the letters never took a second '-'
-                if (strcmp(argument, "--strict") == 0) {
-                    bStrict = 1;
-                    break;
-                }
-                if (strcmp(argument, "--clean") == 0) {
-                    bClean = 1;
-                    break;
-                }
-                if (strncmp(argument, "--aggregate=", 12) == 0) {
-                    if (!AcceptAggregates(argument + 12)) return 0;
-                    break;
-                }
-                if (strncmp(argument, "--compress=", 11) == 0) {
-                    if (!AcceptCompression(argument + 11)) return 0;
-                    break;
-                }
-                printf("     E Illegal option code = %c\n", code);
-                PrintHelpTable();
-                return 0;
-            case '?':
-                puts(
-                    "Command separators - / upper or lower case are equivalent for any valid "
-                    "command. (-X, /X, -x, or /x )");
-                PrintHelpTable();
-                return 1;
-            case 'A':
-                AcceptFlag(&bLISTALLELEMENTS, HELP_A, 'A');
-                break;
-            case 'C':
-                AcceptFlag(&bINCLUDEMETERS, HELP_C, 'C');
-                break;
-            case 'L':
-                AcceptFlag(&bWRITELANES, HELP_L, 'L');
-                break;
-            case 'S':
-                AcceptFlag(&bINCLUDESPEEDLANES, HELP_S, 'S');
-                break;
-            case 'T':
-                AcceptFlag(&bWRITETRAPS, HELP_T, 'T');
-                break;
-            case 'E':
-                AcceptFlag(&bWRITEELEMENTS, HELP_E, 'E');
-                break;
-            case 'R':
-                AcceptFlag(&bWRITEROWSFIRST, HELP_R, 'R');
-                break;
-            case 'M':
-                AcceptFlag(&bCONVERTMETA, HELP_M, 'M');
-                break;
-            case 'I':
-                if (!AcceptFolder(argument, 'I', szSourceFolder, HELP_I)) return 0;
-                break;
-            case 'O':
-                if (!AcceptFolder(argument, 'O', szTargetFolder, HELP_O)) return 0;
-                break;
-            case 'F':
-                if (!AcceptFolder(argument, 'F', szLogFolder, HELP_F)) return 0;
-                break;
-            case 'D':
-                if (length < 20) {
-                    puts("     E Illegal syntax -- no 'D' string!");
-                    PrintHelpLine(HELP_D);
-                    return 0;
-                }
-                snprintf(szDevice, sizeof szDevice, "%s", argument + 2);
-                printf("\tOption -%c, String = %s\n", 'D', szDevice);
-                if (length - 2 != 18 || argument[2 + 10] != ':') {
-                    puts("     E Illegal 'D' syntax -- too long, too short, or missing ':'!");
-                    PrintHelpLine(HELP_D);
-                    return 0;
-                }
-                bDEVICE = 1;
-                break;
-            case 'P':
-                if (length < 4) {
-                    puts("     E Illegal syntax -- no 'P' string!");
-                    PrintHelpLine(HELP_P);
-                    return 0;
-                }
-                snprintf(szPeriod, sizeof szPeriod, "%s", argument + 2);
-                printf("\tOption -%c, String = %s\n", 'P', szPeriod);
-                if (length - 2 != 8 || argument[2 + 2] != ':' || argument[2 + 5] != ':') {
-                    puts("     E Illegal 'P' syntax -- too long, too short, or missing ':'!");
-                    PrintHelpLine(HELP_P);
-                    return 0;
-                }
-                bPERIOD = 1;
-                break;
-            default:
-                printf("     E Illegal option code = %c\n", code);
-                PrintHelpTable();
-                return 0;
-        }
+        int result = AcceptOption(code, argument);
+        if (result != OPTIONS_GO_ON) return result;
     }
     CompleteFolder(szSourceFolder, "     E Failed to get current folder.");
     CompleteFolder(szTargetFolder, "     E Failed to get target folder.");
     CompleteFolder(szLogFolder, "     E Failed to get log folder.");
-    return 2;
+    return OPTIONS_GO_ON;
 }
 
 static char szLogPath[PATH_SIZE];  // the run log, for the message when it cannot be written
 
-FILE* OpenLogfile(const char* folder) {
+// Opens the day's run log "<folder>CSVLog<yy-mm-dd>" for appending. Returns the stream, or null
+// after reporting the failure on the console.
+static FILE* OpenLogfile(const char* folder) {
     char date[10];
     time_t now = time(nullptr);
     struct tm local;
@@ -328,9 +341,7 @@ static int AnswerLongQuestion(int argc, char* argv[]) {
             puts(
                 "Usage: korva2csv [options]   (options begin with - or /, values glued to the "
                 "letter)");
-            puts(
-                "Command separators - / upper or lower case are equivalent for any valid "
-                "command. (-X, /X, -x, or /x )");
+            puts(kSeparators);
             PrintHelpTable();
             puts("\tOption --strict  Exit status 5 when any file got an error line in the log");
             puts("\tOption --clean   Reports in standard CSV: lower-case header, ISO 8601 times");
@@ -344,6 +355,7 @@ static int AnswerLongQuestion(int argc, char* argv[]) {
 }
 
 int RunConverter(int argc, char* argv[]) {
+    ReadUmask();  // before any thread
     // A file-size limit then shows up as a failed write of one report, not as a killed run.
     signal(SIGXFSZ, SIG_IGN);
     if (AnswerLongQuestion(argc, argv)) return 0;
@@ -355,11 +367,11 @@ int RunConverter(int argc, char* argv[]) {
     printf("[%s] - Version = %s\n", szTime, szVersion);
 
     int result = ProcessCommandLine(argc, argv);
-    if (result == 0) {
+    if (result == OPTIONS_REFUSED) {
         printf("[%s] E Error on command line!\n", szTime);
         return 1;
     }
-    if (result == 1) return 2;
+    if (result == OPTIONS_HELP) return 2;
 
     FILE* log = OpenLogfile(szLogFolder);
     if (!log) {

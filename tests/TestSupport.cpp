@@ -14,13 +14,21 @@
 
 namespace korvatest {
 
+// The reports the tests write get the permissions the umask gives, as the converter's do: the
+// mask is read once, before any test runs (and so before any thread).
+struct UmaskReader : ::testing::Environment {
+    void SetUp() override { ReadUmask(); }
+};
+static ::testing::Environment* const umaskReader =
+    ::testing::AddGlobalTestEnvironment(new UmaskReader);
+
 void ResetGlobals() {
     bWRITEELEMENTS = bWRITELANES = bWRITETRAPS = bLISTALLELEMENTS = bCONVERTMETA = 0;
     bINCLUDESPEEDLANES = bINCLUDEMETERS = bWRITEROWSFIRST = bPERIOD = bDEVICE = 0;
     for (char* text : {szPeriod, szDevice, szCmdLine, szMetadataDate, szSourceFolder,
                        szTargetFolder, szLogFolder})
         text[0] = '\0';
-    ReadDataHeader("", 0, nullptr);
+    ReadDataHeader("", 0);
     iCabinetMetaData = 0;
     iCompression = COMPRESS_NONE;
     iCompressionLevel = 0;

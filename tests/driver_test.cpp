@@ -168,6 +168,19 @@ TEST(Driver, CurrentFolderThatIsGoneLeavesTheFoldersRelative) {
     EXPECT_TRUE(Has(Masked(r.out), "     E Could not open log file [./CSVLogYY-MM-DD]")) << r.out;
 }
 
+// A report's temporary file is private; the published report has the permissions the umask
+// gives any new file.
+TEST(Driver, ReportsTakeThePermissionsOfTheUmask) {
+    TempDir in, out;
+    WriteFile(in / "X.DAT", BuildDataFile({}));
+    mode_t before = umask(027);  // inherited by the converter
+    RunResult r = RunKorva({"-E", "-I" + in.path, "-O" + out.path, "-F" + in.path}, in.path);
+    umask(before);
+    struct stat info;
+    ASSERT_EQ(stat((out / "KORVA20Sec_Element_05012021.csv").c_str(), &info), 0) << r.out;
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
 // Every E line of the log is repeated on standard error (standard output keeps its lines);
 // --strict turns a file with an E line into status 5.
 TEST(Driver, ErrorLinesGoToStandardErrorAndStrictMakesThemStatusFive) {

@@ -13,7 +13,7 @@ namespace {
 // under ASan), checks that no byte changed, and sums up the header globals.
 std::string Parse(const std::string& text) {
     std::vector<char> buffer(text.begin(), text.end());
-    ReadDataHeader(buffer.data(), (int)buffer.size(), nullptr);
+    ReadDataHeader(buffer.data(), (int)buffer.size());
     EXPECT_EQ(std::string(buffer.begin(), buffer.end()), text);
     char summary[256];
     snprintf(summary, sizeof summary, "%d%d%d%d [%s][%s][%s][%s] %d %d %d %d %d %d %d",
@@ -100,18 +100,18 @@ TEST_F(DataFileReader, RefusesWhatItCannotReadOrNameAndGoesOnPastAShortNameTable
     };
     DataFileLayout layout;
     layout.devices.resize(2);
-    const std::string file = BuildDataFile(layout);
+    const std::string bytes = BuildDataFile(layout);
     // A path of 260 characters must not be cut to the 259 of another file's path.
     std::string longest(259 - dir.path.size() - 4, 'N');
-    WriteFile(dir / (longest + ".DATX"), file);
+    WriteFile(dir / (longest + ".DATX"), bytes);
     // Sparse; the second size cut to an int would look like the small file it begins with.
-    for (off_t size : {off_t(1) << 31, (off_t(1) << 32) + (off_t)file.size()}) {
-        WriteFile(dir / "HUGE.DAT", file);
+    for (off_t size : {off_t(1) << 31, (off_t(1) << 32) + (off_t)bytes.size()}) {
+        WriteFile(dir / "HUGE.DAT", bytes);
         ASSERT_EQ(truncate((dir / "HUGE.DAT").c_str(), size), 0);
         EXPECT_EQ(process("HUGE.DAT"), 0) << size;
     }
     EXPECT_EQ(process("GONE.DAT") + process(longest + ".DATX"), 0);
-    WriteFile(dir / "SHORT.DAT", file.substr(0, 1024 + 27 + 10));
+    WriteFile(dir / "SHORT.DAT", bytes.substr(0, 1024 + 27 + 10));
     layout.start = "5/01/2021 00:00:00";  // the report names would put a '/' into the path
     WriteFile(dir / "SLASH.DAT", BuildDataFile(layout));
     EXPECT_EQ(process("SHORT.DAT") + process("SLASH.DAT"), 2);
