@@ -40,50 +40,52 @@ end_hung_jobs() {
 }
 called() { [ "$(sort "$CALLS" | tr '\n' ' ')" = "$1" ]; }
 day() { printf 'KORVA20S_202105%02d.DAT ' "$@"; }
+# run NAME DAY...: the script with its converter hanging on the days named, its output in
+# $WORK/NAME.out.
+run() {
+    rm -f "$CALLS"
+    SLOW_FILES="$(day "${@:2}")" KORVA2CSV=$WORK/korva2csv "$SCRIPT" -j 2 "$WORK/archive" \
+        "$WORK/out" >"$WORK/$1.out" 2>&1
+}
+# background NAME DAY...: run in the background, in a process group of its own as in a terminal,
+# with a job log afresh.
+background() {
+    rm -f "$JOBLOG"
+    set -m
+    run "$@" &
+    RUN=$!
+    set +m
+    STARTED_PIDS+=("$RUN")
+}
 
 sample "$WORK/archive" 8
 
 # -- Ctrl-C while days 3 and 6 are converting: days 1, 2, 4, 5 finished, 7 and 8 never started.
-set -m  # the run gets a process group of its own, as in a terminal
-SLOW_FILES="$(day 3 6)" KORVA2CSV=$WORK/korva2csv "$SCRIPT" -j 2 "$WORK/archive" "$WORK/out" \
-    >"$WORK/first.out" 2>&1 &
-RUN=$!
-set +m
-STARTED_PIDS+=("$RUN")
+background first 3 6
 wait_until at_least "$JOBLOG" 5 && wait_until at_least "$GROUPS_FILE" 2
 check "first run: four days done, two hung" at_least "$GROUPS_FILE" 2
 kill -INT -- "-$RUN"
 wait "$RUN"
-STATUS=$?
+check "interrupted run: status 1, said so, the files not converted counted" test "$?|$(grep -cxF \
+    -e "convert-archive: interrupted" -e "Run the same command again to convert the failed and unfinished files." \
+    "$WORK/first.out")|$(grep -c "8 files: 4 converted, 0 failed, 0 skipped (converted earlier), 4 not converted" \
+    "$WORK/first.out")" = "1|2|1"
 end_hung_jobs
-check "interrupted run ends with status 1" test $STATUS -eq 1
-check "interrupted run: summary counts the files not converted" \
-    grep -qF "8 files: 4 converted, 0 failed, 0 skipped (converted earlier), 4 not converted" \
-    "$WORK/first.out"
 
 # -- The run killed outright while day 7 is converting: days 3, 6 and 8 finish before.
-rm -f "$CALLS" "$JOBLOG"  # the run starts its job log afresh
-set -m
-SLOW_FILES="$(day 7)" KORVA2CSV=$WORK/korva2csv "$SCRIPT" -j 2 "$WORK/archive" "$WORK/out" \
-    >"$WORK/second.out" 2>&1 &
-RUN=$!
-set +m
-STARTED_PIDS+=("$RUN")
+background second 7
 wait_until at_least "$JOBLOG" 4 && wait_until at_least "$GROUPS_FILE" 1
 check "second run: three days done, one hung" at_least "$GROUPS_FILE" 1
 { kill -KILL -- "-$RUN" && wait "$RUN"; } 2>/dev/null  # without bash's "Killed" notice
 end_hung_jobs
 check "second run took the four unfinished days only" called "$(day 3 6 7 8)"
-check "killed run: the day it converted not published" \
-    test ! -e "$WORK/out/date=2021-05-07"
+check "killed run: the day it converted not published" test ! -e "$WORK/out/date=2021-05-07"
 
 # -- The third run converts the one day left and the result equals an uninterrupted run's.
-rm -f "$CALLS"
-KORVA2CSV=$WORK/korva2csv "$SCRIPT" -j 2 "$WORK/archive" "$WORK/out" >"$WORK/third.out" 2>&1
-check "third run ends with status 0" test $? -eq 0
-check "third run took the last unfinished day only" called "$(day 7)"
-check "third run: summary counts" \
-    grep -qF "8 files: 1 converted, 0 failed, 7 skipped" "$WORK/third.out"
+run third
+check "third run: status 0, the last unfinished day alone" test "$?|$(sort "$CALLS" |
+    tr '\n' ' ')|$(grep -c "8 files: 1 converted, 0 failed, 7 skipped" "$WORK/third.out")" = \
+    "0|$(day 7)|1"
 "$SCRIPT" -j 1 "$WORK/archive" "$WORK/clean" >/dev/null 2>&1
 check "resumed result equals an uninterrupted run's, no staging left" \
     same_reports "$WORK/out" "$WORK/clean"

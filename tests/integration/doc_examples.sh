@@ -18,12 +18,11 @@ trap 'rm -rf "$work"' EXIT
 . "$here/check.sh"
 
 mkdir -p "$work/bin" "$work/opt/korva/bin" "$work/cwd" "$work/usr/local"
-ln -s "$korva2csv" "$work/bin/korva2csv"
-ln -s "$korva2csv" "$work/opt/korva/bin/korva2csv"
-ln -s "$(realpath "$2")" "$work/bin/korva-sample"
-ln -s "$root/scripts/convert-archive" "$work/bin/korva2csv-archive"
-ln -s "$root/scripts/korva2csv-plot" "$work/bin/korva2csv-plot"
-ln -s "$root/scripts" "$work/opt/korva/scripts"
+for link in "bin/korva2csv $korva2csv" "opt/korva/bin/korva2csv $korva2csv" \
+    "bin/korva-sample $(realpath "$2")" "bin/korva2csv-archive $root/scripts/convert-archive" \
+    "bin/korva2csv-plot $root/scripts/korva2csv-plot" "opt/korva/scripts $root/scripts"; do
+    ln -s "${link#* }" "$work/${link%% *}"
+done
 cat >"$work/bin/ssh" <<'EOF'
 #!/usr/bin/env bash
 # ssh stand-in: runs the command here, whatever host it names.
