@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "PlainReports.h"
 #include "Process20SecondDataFile.h"
-#include "ReferenceReports.h"
 
 using namespace korvabench;
 
@@ -104,18 +104,18 @@ const tagDAY kReferenceDay = SampleDay(2000);
 struct tagREPORTKIND {
     const char* szName;
     int (*write)(const tagDATAFILE& file, FILE* log, const char* folder);
-    void (*reference)(const ReferenceTable& table, FILE* out);
+    void (*reference)(const tagPLAINDAY& day, FILE* out);
     double dTarget;  // reference / fast at least
     std::vector<tagDAY> days;
 };
 const tagREPORTKIND kKinds[] = {
     {"Element",
      WriteDataAsCSVElementData,
-     ReferenceElementReport,
+     PlainElementReport,
      20,
      {SampleDay(2000), RealisticDay(2000)}},
-    {"Lane", WriteDataAsCSVLaneData, ReferenceLaneReport, 10, {SampleDay(2000)}},
-    {"Trap", WriteDataAsCSVTrapData, ReferenceTrapReport, 10, {SampleDay(2000)}},
+    {"Lane", WriteDataAsCSVLaneData, PlainLaneReport, 10, {SampleDay(2000)}},
+    {"Trap", WriteDataAsCSVTrapData, PlainTrapReport, 10, {SampleDay(2000)}},
 };
 
 std::string Name(const char* what, const tagDAY& day) {
@@ -155,11 +155,16 @@ void Writer(benchmark::State& state, const tagREPORTKIND* kind, tagDAY day) {
     SetRates(state, rows, reportBytes);
 }
 
-// The one-fprintf-per-row reference into a plain stdio stream, from its own whole-day table
-// (made untimed).
+// The one-fprintf-per-row reference into a plain stdio stream, from a whole day of values made
+// beforehand (untimed).
 void ReferenceWriter(benchmark::State& state, const tagREPORTKIND* kind) {
     const std::vector<char>& bytes = Bytes(kReferenceDay);
-    ReferenceTable table = MakeReferenceTable(bytes.data(), (int)bytes.size());
+    tagDATAFILE file;
+    if (!LoadDataFile(bytes.data(), (int)bytes.size(), "bench", &file, Log())) {
+        state.SkipWithError("the day gives no device table");
+        return;
+    }
+    tagPLAINDAY day = MakePlainDay(file);
     std::string name = Name(kind->szName, kReferenceDay) + "/Reference";
     std::string path = Folder(std::string(kind->szName) + "Reference") + "report.csv";
     long long rows = 0, reportBytes = 0;
@@ -169,7 +174,7 @@ void ReferenceWriter(benchmark::State& state, const tagREPORTKIND* kind) {
             state.SkipWithError("cannot create the reference's output file");
             break;
         }
-        kind->reference(table, out);
+        kind->reference(day, out);
         fclose(out);
         state.PauseTiming();
         reportBytes = FileBytes(path);

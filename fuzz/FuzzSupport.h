@@ -2,13 +2,11 @@
 // quiet consoles, and a clean slate of options before every input.
 #pragma once
 
-#include <dirent.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "Common.h"
@@ -24,18 +22,14 @@ struct Scratch {
 // that goes nowhere (the converter prints progress for every file).
 inline Scratch& Folders() {
     static Scratch scratch = [] {
-        Scratch s;
         char pattern[64];
         snprintf(pattern, sizeof pattern, "%s/korva-fuzz-XXXXXX",
                  access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
         std::string root = mkdtemp(pattern);
-        s.in = root + "/in/";
-        s.out = root + "/out/";
-        mkdir(s.in.c_str(), 0700);
-        mkdir(s.out.c_str(), 0700);
-        s.log = fopen("/dev/null", "w");
+        std::filesystem::create_directory(root + "/in");
+        std::filesystem::create_directory(root + "/out");
         if (!freopen("/dev/null", "w", stdout)) abort();
-        return s;
+        return Scratch{root + "/in/", root + "/out/", fopen("/dev/null", "w")};
     }();
     return scratch;
 }
@@ -49,23 +43,17 @@ inline void WriteInput(const std::string& path, const uint8_t* data, size_t size
 
 // Empties a folder (the reports of the last input, and any temporary file left behind).
 inline void Empty(const std::string& folder) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return;
-    while (struct dirent* entry = readdir(dir))
-        if (strcmp(entry->d_name, ".") && strcmp(entry->d_name, ".."))
-            unlink((folder + entry->d_name).c_str());
-    closedir(dir);
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        std::filesystem::remove(entry.path(), ignored);
 }
 
 inline void ResetOptions() {
-    bWRITEELEMENTS = bWRITELANES = bWRITETRAPS = bLISTALLELEMENTS = bCONVERTMETA = 0;
-    bINCLUDESPEEDLANES = bINCLUDEMETERS = bWRITEROWSFIRST = bPERIOD = bDEVICE = 0;
-    memset(szPeriod, 0, sizeof szPeriod);
-    memset(szDevice, 0, sizeof szDevice);
-    memset(szCmdLine, 0, sizeof szCmdLine);
-    memset(szSourceFolder, 0, sizeof szSourceFolder);
-    memset(szTargetFolder, 0, sizeof szTargetFolder);
-    memset(szLogFolder, 0, sizeof szLogFolder);
+    for (int* flag : {&bWRITEELEMENTS, &bWRITELANES, &bWRITETRAPS, &bLISTALLELEMENTS, &bCONVERTMETA,
+                      &bINCLUDESPEEDLANES, &bINCLUDEMETERS, &bWRITEROWSFIRST, &bPERIOD, &bDEVICE})
+        *flag = 0;
+    for (char* text : {szPeriod, szDevice, szCmdLine, szSourceFolder, szTargetFolder, szLogFolder})
+        text[0] = '\0';
 }
 
 }  // namespace fuzzsupport

@@ -2,6 +2,7 @@
 // -S, -C, -R, -P, -D); the rest is the file. Its length picks the dialect, the compression and
 // a 15-minute summary, so that every writer meets every file.
 #include <cstdint>
+#include <cstring>
 
 #include "FuzzSupport.h"
 #include "Process20SecondDataFile.h"

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 namespace korvatest {
@@ -31,7 +30,7 @@ void ResetGlobals() {
     ReadDataHeader("", 0);
     iCabinetMetaData = 0;
     iCompression = COMPRESS_NONE;
-    iCompressionLevel = 0;
+    iCompressionLevel = bClean = iAggregates = 0;
     strcpy(szTime, "12:34:56");
 }
 
@@ -69,16 +68,6 @@ std::vector<std::string> ListDir(const std::string& folder) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string Masked(std::string text) {
-    for (auto [pattern, mark] : {std::pair{R"(\[\d\d:\d\d:\d\d\])", "[T]"},
-                                 {R"(20\d\d\.\d\d\.\d\d\.)", "20YY.MM.DD."},
-                                 {R"(CSVLog\d\d-\d\d-\d\d)", "CSVLogYY-MM-DD"},
-                                 {R"(\[\+ \d+\.\d\])", "[+ S]"},
-                                 {R"(in \[\d+\.\d\] seconds)", "in [S] seconds"}})
-        text = std::regex_replace(text, std::regex(pattern), mark);
-    return text;
 }
 
 int Count(const std::string& text, const std::string& piece) {
@@ -206,9 +195,11 @@ int WithFileSizeLimit(long limit, const std::function<int()>& body) {
 std::string CabinetLine(const std::vector<std::string>& fields) {
     static const int column[13] = {0, 11, 27, 32, 44, 46, 54, 71, 75, 79, 82, 85, 88};
     static const int width[13] = {10, 7, 4, 11, 1, 6, 16, 3, 3, 2, 2, 2, 9};
-    std::string line(97, ' ');
-    line.replace(19, 7, "1234567");  // the columns between alias and address are not read
-    for (size_t i = 0; i < fields.size() && i < 13; i++) fields[i].copy(&line[column[i]], width[i]);
+    std::string line(97, '9');  // the columns between the fields are never read
+    for (size_t i = 0; i < 13; i++) {
+        line.replace(column[i], width[i], width[i], ' ');
+        if (i < fields.size()) fields[i].copy(&line[column[i]], width[i]);
+    }
     return line;
 }
 

@@ -54,9 +54,6 @@ protected:
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::vector<std::string> ListDir(const std::string& folder);  // sorted, without . and ..
-// Time stamps, dates and processor seconds replaced by fixed marks ([T], 20YY.MM.DD.,
-// CSVLogYY-MM-DD, [+ S], in [S] seconds), so that logs and consoles compare byte for byte.
-std::string Masked(std::string text);
 int Count(const std::string& text, const std::string& piece);
 inline bool Has(const std::string& text, const std::string& piece) {
     return Count(text, piece);
@@ -109,7 +106,7 @@ RunResult RunKorva(const std::vector<std::string>& args, const std::string& cwd,
 int WithFileSizeLimit(long limit, const std::function<int()>& body);
 
 // A fixed-column cabinet line from its 13 fields, name to status (each padded or cut to its
-// column's width; fields left out stay blank).
+// column's width; fields left out stay blank), the columns between them filled with '9'.
 std::string CabinetLine(const std::vector<std::string>& fields);
 
 }  // namespace korvatest

@@ -1,12 +1,6 @@
-// Derived measures as the blocks of periods make them from a data file: trap measurements
-// carried by lanes, lanes summed into stations, and the length and speed estimated from the
-// loop measures. (Unusual link layouts are held against the plain table in reports_test.)
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
+// Derived measures as the blocks of periods make them from a data file: trap measurements carried
+// by lanes, lanes summed into stations, the estimates from the loop measures, and the flow
+// classes of the element rows.
 #include "Process20SecondDataFile.h"
 #include "TestSupport.h"
 
@@ -34,12 +28,7 @@ DeviceLayout Station(const std::string& name, const Ints& lanes) {
             Block((int)lanes.size(), [&](int c) { return StationEntry(0, lanes[c], 0, 0, 0); })};
 }
 
-// Speed, length, the bins, both flags and the delivered bit of a period's trap measurements.
-Ints TrapFields(const tagPERIODVALUES& v) {
-    return {v.usSpdTenths, v.usLenTenths, v.usBin1,     v.usBin2,   v.usBin3,
-            v.usBin4,      v.usSpdFlag,   v.usSpdFlag2, v.ucSpdNPds};
-}
-// Speed, length, first flag and the bins (bin 1 + 100 x bin 4) of a station's period.
+// Speed, length, first flag and the bins (bin 1 + 100 x bin 4) of a period.
 Ints Sums(const tagPERIODVALUES& v) {
     return {v.usSpdTenths, v.usLenTenths, v.usSpdFlag, v.usBin1 + 100 * v.usBin4};
 }
@@ -55,30 +44,13 @@ protected:
 
 }  // namespace
 
-TEST_F(Measures, TrapFillsLaneVariantAndSpeedLaneOverTheWholeDay) {
-    tagDATAFILE none;
-    EXPECT_EQ(0, IntegrateTrapData(&none, "F.DAT", log.file));  // no table, no line
-    tagBLOCK v =
-        Made(PERIODS_PER_DAY,
-             {{Place('L', 'T'), DEVICE_SPEED_TRAP,
-               TrapEntry(655, 201, 1, 1, 1, 4, 133, 160) + std::string(6 * 4318, '\0') +
-                   std::string(6, '\xff')},
-              {Place('L', '_'), DEVICE_LOOP, Block(PERIODS_PER_DAY, LoopEntry(0, 1, 0, 0, 9))},
-              {Place('M', '_'), DEVICE_LOOP, ""},
-              {Place('L', 'S'), DEVICE_LOOP, ""}});
-    EXPECT_EQ(Ints({655, 201, 1, 1, 1, 4, 133, 160, 1}), TrapFields(v.At(0, 0)));
-    EXPECT_EQ(Ints({1023, 1023, 31, 15, 15, 7, 255, 240, 1}), TrapFields(v.At(4319, 0)));
-    for (int c : {0, 4319})
-        for (int i : {1, 2, 3}) EXPECT_EQ(TrapFields(v.At(c, 0)), TrapFields(v.At(c, i))) << i;
-    EXPECT_EQ(9, v.At(4319, 1).usVolume);
-    EXPECT_TRUE(Has(log.Text(),
-                    "[12:34:56] - Processed [1] Traps into [2] _x Lanes and Sx Lanes [1] in file "
-                    "[F.DAT]...\n"));
-}
-
-// The first trap stops at its variant and speed lane, before its own lane; the second trap's
-// lane is the first one's variant; the third trap's name has 19 letters.
-TEST_F(Measures, TrapStopsOnceFilledLaterTrapWinsAndLongNamesKeepTheirLength) {
+// A trap's measurements are carried by its lane, the lane's 'M' variant and its speed lane, for
+// every period of the trap's own block. The first trap's scan ends at its variant and speed
+// lane, before its own lane; the second trap's lane is the first one's variant (the later trap
+// wins); the third trap's name has 19 letters, and its lane no block of its own. A trap named by
+// nothing but its 'T' names every device without a name: those the header claims beyond its
+// name table too.
+TEST_F(Measures, TrapsFillTheirLanesUntilFilledLaterTrapsWinNamesKeepTheirLength) {
     std::vector<DeviceLayout> devices;
     for (const std::string& name :
          {Place('L', 'T'), Place('M', '_'), Place('L', 'S'), Place('M', 'T'), Place('L', 'T', "X"),
@@ -88,11 +60,10 @@ TEST_F(Measures, TrapStopsOnceFilledLaterTrapWinsAndLongNamesKeepTheirLength) {
                                              Block(3, T(500 + 100 * (int)devices.size(), 200, 1))}
                               : DeviceLayout{name, DEVICE_LOOP, ""});
     tagBLOCK v = Made(3, devices);
-    EXPECT_EQ(Ints({800, 500, 0, 900}), Ints({v.At(2, 1).usSpdTenths, v.At(2, 2).usSpdTenths,
-                                              v.At(2, 5).usSpdTenths, v.At(2, 6).usSpdTenths}));
+    EXPECT_EQ(Ints({800, 500, 0, 900, 1}),
+              Ints({v.At(2, 1).usSpdTenths, v.At(2, 2).usSpdTenths, v.At(2, 5).usSpdTenths,
+                    v.At(2, 6).usSpdTenths, v.At(2, 6).ucSpdNPds}));
     EXPECT_TRUE(Has(log.Text(), "[3] Traps into [3] _x Lanes and Sx Lanes [1]"));
-    // A trap named by nothing but its 'T' names every device without a name: those the header
-    // claims beyond its name table too.
     Made(3, {{std::string(16, '\0') + "T", DEVICE_SPEED_TRAP, ""}, {"", DEVICE_LOOP, ""}}, 5);
     EXPECT_TRUE(Has(log.Text(), "[1] Traps into [5] _x Lanes and Sx Lanes [0]"));
 }
@@ -116,34 +87,35 @@ TEST_F(Measures, StationAveragesItsLanesByVehiclesOnlyWhenItFindsThemAll) {
     EXPECT_EQ(Ints({0, 0, 0, 0}), Sums(v.At(0, 0)));
 }
 
-TEST_F(Measures, StationCountsOnlyValidOrValidAndEmptyLanes) {
-    tagBLOCK v = Made(8, {Station(kStation, Ints(8, 1)),
-                          {Lane('1'), DEVICE_SPEED_TRAP,
-                           T(100, 200, 1) + T(1023, 200, 1) + T(99, 200, 1, 0, 128, 128) +
-                               T(600, 200, 1, 0, 112, 128) +  // the trap not delivering
-                               T(0, 200, 0, 0, 128, 128) +    // valid and empty
-                               T(0, 200, 0, 0, 128, 0) +      // empty, not flagged as working
-                               T(0, 200, 1, 0, 128, 128) +    // vehicles, no speed
-                               T(600, 200, 0)}});             // a valid speed, no vehicles
-    const int flags[] = {128, 128, 0, 0, 128, 0, 0, 128};
-    for (int c = 0; c < 8; c++) EXPECT_EQ(flags[c], v.At(c, 0).usSpdFlag) << c;
-    EXPECT_EQ(Ints({1023, 0, 0}), Ints({v.At(1, 0).usSpdTenths, v.At(2, 0).usSpdTenths,
-                                        v.At(7, 0).usSpdTenths | v.At(7, 0).usLenTenths}));
-}
-
-TEST_F(Measures, StationFlagNeedsSixtyFivePercentOfItsLanes) {
-    // Valid lanes of the 3, 2, 4, 4 and 0 the station reports: 2, 1, 3, 2, 1. Lane 4 lies past
-    // the 3 it expects and is never searched.
+// A lane counts when its trap delivered a speed of 10 to 110.9 mph, or, flagged as working, saw
+// no vehicle and no speed. The station is flagged when at least 65 % of the lanes it reports in
+// the period count: 3 of 5 (60 %), 2 of 3, 1 of 2, 1 of 0 in periods 0 to 3, then 1 of 1 as
+// lane 1's trap varies. Lane 6 lies past the 5 it expects and is never searched.
+TEST_F(Measures, StationFlagNeedsSixtyFivePercentOfItsCountingLanes) {
     const std::string valid = T(600, 200, 1), invalid = T(600, 200, 1, 0, 0);
-    tagBLOCK v =
-        Made(5, {Station(kStation, {3, 2, 4, 4, 0}),
-                 {Lane('1'), DEVICE_SPEED_TRAP, Block(5, valid)},
-                 {Lane('2'), DEVICE_SPEED_TRAP, valid + invalid + valid + valid + invalid},
-                 {Lane('3'), DEVICE_SPEED_TRAP, invalid + invalid + valid + invalid + invalid},
-                 {Lane('4'), DEVICE_SPEED_TRAP, T(600, 200, 5) + Block(4, invalid)}});
-    EXPECT_EQ(2, v.At(0, 0).usBin1);
-    const int flags[] = {128, 0, 128, 0, 0};
-    for (int c = 0; c < 5; c++) EXPECT_EQ(flags[c], v.At(c, 0).usSpdFlag) << c;
+    auto lane = [&](char digit, const std::string& pattern, const std::string& more = "") {
+        return DeviceLayout{Lane(digit), DEVICE_SPEED_TRAP,
+                            Block(4, [&](int c) { return pattern[c] == 'V' ? valid : invalid; }) +
+                                (more.empty() ? Block(8, invalid) : more)};
+    };
+    tagBLOCK v = Made(12, {Station(kStation, {5, 3, 2, 0, 1, 1, 1, 1, 1, 1, 1, 1}),
+                           lane('1', "VVVV",
+                                T(100, 200, 1) + T(1023, 200, 1) + T(99, 200, 1, 0, 128, 128) +
+                                    T(600, 200, 1, 0, 112, 128) +  // the trap not delivering
+                                    T(0, 200, 0, 0, 128, 128) +    // valid and empty
+                                    T(0, 200, 0, 0, 128, 0) +      // empty, not flagged as working
+                                    T(0, 200, 1, 0, 128, 128) +    // vehicles, no speed
+                                    T(600, 200, 0)),               // a valid speed, no vehicles
+                           lane('2', "VV.."),
+                           lane('3', "V..."),
+                           lane('4', "...."),
+                           lane('5', "...."),
+                           {Lane('6'), DEVICE_SPEED_TRAP, Block(12, T(600, 200, 5))}});
+    const int flags[] = {0, 128, 0, 0, 128, 128, 0, 0, 128, 0, 0, 128};
+    for (int c = 0; c < 12; c++) EXPECT_EQ(flags[c], v.At(c, 0).usSpdFlag) << c;
+    EXPECT_EQ(Ints({3, 1023, 0, 0}),
+              Ints({v.At(0, 0).usBin1, v.At(5, 0).usSpdTenths, v.At(6, 0).usSpdTenths,
+                    v.At(11, 0).usSpdTenths | v.At(11, 0).usLenTenths}));
 }
 
 TEST_F(Measures, BusyStationSumsWideButKeepsUnfinalisedSumsToSixteenBits) {
@@ -158,7 +130,8 @@ TEST_F(Measures, BusyStationSumsWideButKeepsUnfinalisedSumsToSixteenBits) {
     EXPECT_EQ(Ints({78400 - 65536, 28000, 8, 112}), Sums(v.At(0, 1)));
 }
 
-// Lanes, scan count and volume of a loop and a station. A scan count above 1200 (full
+// Lanes, scan count and volume of a loop and a station (its periods count 1 when it has lanes,
+// a loop's count its lanes). A scan count above 1200 (full
 // occupancy) is capped, with a warning device by device, period by period, before the
 // estimate: 715 x 1200 / 450 = 1906.67, where 1201 would give 1908.2. Entries past the file's
 // columns are not read.
@@ -183,8 +156,28 @@ TEST_F(Measures, EstimatesLengthAndSpeedFromCappedScansWithinTheFilesPeriods) {
     for (int i : {0, 1}) {
         EXPECT_EQ(Ints({1200, 1200}), Ints({v.At(6, i).usScanCnt, v.At(7, i).usScanCnt}));
         for (int c = 0; c < 9; c++)
-            EXPECT_EQ(Ints({length[c], speed[c]}),
-                      Ints({v.At(c, i).usEstLength, v.At(c, i).usCalcSpdTenths}))
+            EXPECT_EQ(Ints({length[c], speed[c], i ? in[c][0] != 0 : in[c][0]}),
+                      Ints({v.At(c, i).usEstLength, v.At(c, i).usCalcSpdTenths, v.At(c, i).ucNPds}))
                 << i << " " << c;
+    }
+}
+
+// Color0 of the element rows (a station's, for volumes past 31): the hourly flow per lane, 180 x
+// volume / lanes (990, 1003, 1080, 1491, 1500, 1980, 2006, 2160 here), is class 3 up to 999, 2 to
+// 1499, 1 to 1999, else 100. Without flow it is 3, or 4 (no data) when the scan count is 0 too.
+TEST_F(Measures, FlowClassesOfTheElementRows) {
+    const int cases[][4] = {{2, 11, 1, 3}, {7, 39, 1, 2}, {2, 12, 1, 2},   {7, 58, 1, 2},
+                            {3, 25, 1, 1}, {1, 11, 1, 1}, {7, 78, 1, 100}, {1, 12, 0, 100},
+                            {2, 0, 5, 3},  {2, 0, 0, 4},  {0, 5, 5, 3},    {0, 5, 0, 4}};
+    const int n = sizeof cases / sizeof cases[0];
+    Load(BuildDataFile({n, {{"STATION", DEVICE_STATION, Block(n, [&cases](int c) {
+                                 return StationEntry(0, cases[c][0], cases[c][2], 0, cases[c][1]);
+                             })}}}));
+    ASSERT_EQ(WriteDataAsCSVElementData(file, log.file, dir.path.c_str()), 1);
+    std::vector<std::string> rows = Lines(ReadFile(dir / "KORVA20Sec_Element_05012021.csv"));
+    for (int c = 0; c < n; c++) {
+        size_t at = 0;
+        for (int comma = 0; comma < 7; comma++) at = rows.at(c + 1).find(',', at) + 1;
+        EXPECT_EQ(std::stoi(rows[c + 1].substr(at)), cases[c][3]) << c;
     }
 }

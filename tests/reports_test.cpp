@@ -1,65 +1,69 @@
-// The four CSV writers: their bytes against the plain one-fprintf-per-row writers over a plain
-// whole-day table under a mix of options, their names, the period and device messages, the
-// colour classes of the element rows, the contents listing, and how a report reaches its final
-// name.
+// The reports as users keep and load them: every report of every mix of options pinned byte for
+// byte by its digest, compressed reports that decompress to the plain ones, and the rules a reader
+// should see spelled out (colour classes, a row worked by hand, CSV quoting, summary sums, failed
+// writes, refused option values).
 #include <gtest/gtest.h>
+#include <isa-l/igzip_lib.h>
+#include <sys/stat.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <tuple>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
 
-#include "Process20SecondDataFile.h"
-#include "ReferenceReports.h"
 #include "TestSupport.h"
 
 using namespace korvatest;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 
-typedef int (*Writer)(const tagDATAFILE& file, FILE* log, const char* folder);
-const Writer kWriters[] = {WriteDataAsCSVElementData, WriteDataAsCSVLaneData,
-                           WriteDataAsCSVTrapData, WriteDataAsCSVElement};
-const char kLoop[] = "118es11402:_MN___1";
-const char kStation[] = "118es11402:_MN___0";
-const char kSpeedLane[] = "118es11402:_MN__S1";
-const char kTrap[] = "118es11402:_MN__T1";
+const char kLoop[] = "118es11402:_MN___1", kStation[] = "118es11402:_MN___0",
+           kSpeedLane[] = "118es11402:_MN__S1", kTrap[] = "118es11402:_MN__T1";
 
-std::string Reference(void (*writer)(const ReferenceTable&, FILE*), const ReferenceTable& table) {
-    char* data = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&data, &size);
-    writer(table, out);
-    fclose(out);
-    std::string text(data, size);
-    free(data);
-    return text;
+// 64-bit FNV-1a taken a little-endian word at a time: short, and fast over 60 MB of reports.
+uint64_t Digest(const std::string& bytes, uint64_t h = 0xcbf29ce484222325) {
+    size_t i = 0;
+    for (uint64_t word; i + 8 <= bytes.size(); i += 8)
+        memcpy(&word, &bytes[i], 8), h = (h ^ word) * 0x100000001b3;
+    for (; i < bytes.size(); i++) h = (h ^ (unsigned char)bytes[i]) * 0x100000001b3;
+    return h;
 }
 
-// Large reports compared without dumping them: the first differing line is enough.
-void ExpectSameBytes(const std::string& got, const std::string& want, const std::string& label) {
-    std::vector<std::string> a = Lines(got + "\n<end>"), b = Lines(want + "\n<end>");
-    auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
-    if (got != want)
-        ADD_FAILURE() << label << ", line " << at.first - a.begin() << "\n  fast:  " << *at.first
-                      << "\n  plain: " << *at.second;
-}
-
-void SetOptions(int speedLanes, int rowsFirst, const char* period, const char* device) {
-    bINCLUDESPEEDLANES = speedLanes, bWRITEROWSFIRST = rowsFirst;
-    bPERIOD = period != nullptr, bDEVICE = device != nullptr;
-    snprintf(szPeriod, sizeof szPeriod, "%s", period ? period : "");
-    snprintf(szDevice, sizeof szDevice, "%s", device ? device : "");
-}
-
-// A file of the named loops, each with `columns` entries of zeros.
-std::string Loops(int columns, const std::vector<std::string>& names) {
-    std::vector<DeviceLayout> devices;
-    for (const std::string& name : names)
-        devices.push_back({name, DEVICE_LOOP, Block(columns, std::string(3, '\0'))});
-    return BuildDataFile({columns, devices});
+// The one gzip member (.gz) or zstd frame (.zst) a compressed report must be, decompressed; "!"
+// for anything else (cut short, trailing bytes, a bad check).
+std::string Decompressed(const std::string& name, const std::string& bytes) {
+    std::string text;
+    char chunk[1 << 16];
+    if (name.ends_with(".gz")) {
+        inflate_state s;
+        isal_inflate_init(&s);
+        s.crc_flag = ISAL_GZIP;
+        s.next_in = (uint8_t*)bytes.data();
+        s.avail_in = (uint32_t)bytes.size();
+        while (s.block_state != ISAL_BLOCK_FINISH) {
+            s.next_out = (uint8_t*)chunk, s.avail_out = sizeof chunk;
+            if (isal_inflate(&s) != ISAL_DECOMP_OK) return "!";
+            if (s.avail_out == sizeof chunk && s.block_state != ISAL_BLOCK_FINISH) return "!";
+            text.append(chunk, sizeof chunk - s.avail_out);
+        }
+        return s.avail_in == 0 ? text : "!";
+    }
+    ZSTD_DCtx* z = ZSTD_createDCtx();
+    ZSTD_inBuffer in = {bytes.data(), bytes.size(), 0};
+    size_t left = 1;
+    while (left != 0) {
+        ZSTD_outBuffer out = {chunk, sizeof chunk, 0};
+        left = ZSTD_decompressStream(z, &out, &in);
+        if (ZSTD_isError(left) || (out.pos == 0 && in.pos == in.size)) break;
+        text.append(chunk, out.pos);
+    }
+    ZSTD_freeDCtx(z);
+    return left == 0 && in.pos == in.size ? text : "!";
 }
 
 // Four periods of what the samples never reach: all-ones entries (scan counts of 2047, the
@@ -67,34 +71,33 @@ std::string Loops(int columns, const std::vector<std::string>& names) {
 // station expecting them (sums past 16 bits, averaged) and into one of the same name expecting
 // none (kept as sums), 19-character names, lanes and traps sharing one block each, and a
 // block cut short by the end of the file.
-std::string Extremes() {
+DataFileLayout Extremes() {
     const std::string ones(3, '\xff'), slow = LoopEntry(1, 1, 3, 2, 1);
     const std::string station =
         StationEntry(1, 7, 1201, 1, 127) + StationEntry(0, 3, 3, 0, 5) + ones;
     const int64_t shared = 1024 + 27 * 9;  // the loop's block, then the trap's
-    return BuildDataFile(
-        {4,
-         {{kLoop, DEVICE_LOOP,
-           ones + slow + LoopEntry(3, 2, 1200, 0, 31) + LoopEntry(0, 7, 1201, 7, 0)},
-          {kTrap, DEVICE_SPEED_TRAP,
-           ones + ones + TrapEntry(0, 0, 0, 0, 0, 0, 128, 0) +
-               TrapEntry(99, 500, 3, 0, 0, 0, 0, 128) + TrapEntry(655, 201, 1, 2, 3, 4, 133, 160)},
-          {"118es11402:_MN___2", DEVICE_LOOP, "", shared},
-          {"118es11402:_MN__T2", DEVICE_SPEED_TRAP, "", shared + 12},
-          {kStation, DEVICE_STATION, StationEntry(3, 0, 2047, 1, 127) + station},
-          {kStation, DEVICE_STATION, StationEntry(3, 2, 2047, 1, 127) + station},
-          {kSpeedLane, DEVICE_LOOP, "", shared},
-          {"118es11402:_MN__T9X", DEVICE_SPEED_TRAP, "", shared + 12},
-          {"118es11402:_MN___9X", DEVICE_LOOP, slow + ones + "\x08\x01"}}});
+    return {
+        4,
+        {{kLoop, DEVICE_LOOP,
+          ones + slow + LoopEntry(3, 2, 1200, 0, 31) + LoopEntry(0, 7, 1201, 7, 0)},
+         {kTrap, DEVICE_SPEED_TRAP,
+          ones + ones + TrapEntry(0, 0, 0, 0, 0, 0, 128, 0) +
+              TrapEntry(99, 500, 3, 0, 0, 0, 0, 128) + TrapEntry(655, 201, 1, 2, 3, 4, 133, 160)},
+         {"118es11402:_MN___2", DEVICE_LOOP, "", shared},
+         {"118es11402:_MN__T2", DEVICE_SPEED_TRAP, "", shared + 12},
+         {kStation, DEVICE_STATION, StationEntry(3, 0, 2047, 1, 127) + station},
+         {kStation, DEVICE_STATION, StationEntry(3, 2, 2047, 1, 127) + station},
+         {kSpeedLane, DEVICE_LOOP, "", shared},
+         {"118es11402:_MN__T9X", DEVICE_SPEED_TRAP, "", shared + 12},
+         {"118es11402:_MN___9X", DEVICE_LOOP, slow + ones + "\x08\x01"}}};
 }
 
-// Links in unusual orders and shapes, with their trap counts: a trap after its lanes; lane and
-// speed lane names twice, before and after the scan ends; names whose zero byte comes before
-// index 16 (each such trap is its own lane, and hands on what an earlier one wrote into it); a
-// station that is a lane of another, summed after it or before it (and summing itself as its
-// own lane), and that carries a trap; a station lane whose sums reach 1109 tenths (the fastest
-// valid) and 1110.
-std::vector<std::pair<std::string, std::string>> UnusualLinks() {
+// Links in unusual orders and shapes: a trap after its lanes; lane and speed lane names twice,
+// before and after the scan ends; names whose zero byte comes before index 16 (each such trap is
+// its own lane, and hands on what an earlier one wrote into it); a station that is a lane of
+// another, summed after it or before it (and summing itself as its own lane), and that carries a
+// trap; a station lane whose sums reach 1109 tenths (the fastest valid) and 1110.
+std::vector<DataFileLayout> UnusualLinks() {
     auto place = [](char kind) { return "0010WB0042:L0002" + std::string(1, kind) + "1"; };
     auto lane = [](char digit) { return "0010WB0042:STN0__" + std::string(1, digit); };
     auto trap = [](const std::string& name, int speed, int length, int vehicles) {
@@ -112,177 +115,200 @@ std::vector<std::pair<std::string, std::string>> UnusualLinks() {
                        lane1 = trap(lane('1'), 650, 300, 3),
                        innerTrap = trap("0010WB0042:STN0_T2", 400, 100, 2);
     const std::string cut = "0010WB" + std::string(10, '\0');
-    const std::vector<std::pair<std::vector<DeviceLayout>, std::string>> layouts = {
-        {{loop, loop, speed, byPlace}, "[1] Traps into [2] _x Lanes and Sx Lanes [1]"},
-        {{byPlace, loop, speed, loop, speed}, "[1] Traps into [1] _x Lanes and Sx Lanes [1]"},
-        {{trap(cut + "T", 650, 200, 1),
+    return {
+        {3, {loop, loop, speed, byPlace}},
+        {3, {byPlace, loop, speed, loop, speed}},
+        {3,
+         {trap(cut + "T", 650, 200, 1),
           {"0010WB", DEVICE_LOOP, ""},
           trap(cut + "T", 600, 100, 2),
-          trap(cut + "_", 700, 100, 3)},
-         "[2] Traps into [8] _x Lanes and Sx Lanes [0]"},
-        {{outer, lane1, innerTrap, inner}, "[1] Traps into [1] _x Lanes and Sx Lanes [0]"},
-        {{lane1, innerTrap, inner, outer}, "[1] Traps into [1] _x Lanes and Sx Lanes [0]"},
+          trap(cut + "_", 700, 100, 3)}},
+        {3, {outer, lane1, innerTrap, inner}},
+        {3, {lane1, innerTrap, inner, outer}},
         // Lane 1 expects no lanes and sums itself and lane 2: 100 + 100 + 908 to 910 tenths.
-        {{{"0010WB0042:STN0_T1", DEVICE_SPEED_TRAP,
+        {3,
+         {{"0010WB0042:STN0_T1", DEVICE_SPEED_TRAP,
            Block(3, TrapEntry(100, 200, 1, 0, 0, 0, 0, 128))},
           station(lane('1'), 0),
           {lane('2'), DEVICE_SPEED_TRAP,
            Block(3, [](int c) { return TrapEntry(908 + c, 100, 1, 0, 0, 0, 0, 128); })},
-          station("0010WB0042:STN0000", 1)},
-         "[1] Traps into [1] _x Lanes and Sx Lanes [0]"},
+          station("0010WB0042:STN0000", 1)}},
     };
-    std::vector<std::pair<std::string, std::string>> files;
-    for (const auto& [devices, counts] : layouts)
-        files.push_back({BuildDataFile({3, devices}), counts});
-    return files;
 }
 
-class Reports : public KorvaTest {
-protected:
-    // The report one writer leaves in a fresh output folder.
-    std::string Write(Writer writer) {
-        TempDir out;
-        writer(file, log.file, out.path.c_str());
-        std::vector<std::string> names = ListDir(out.path);
-        return names.size() == 1 ? ReadFile(out / names[0]) : "";
+// A cabinet list of 12/06/2026 whose one cabinet has a comma in its name and a quote in its alias.
+std::string QuotedList() {
+    return "Cabinet list - 12/06/2026\n" +
+           CabinetLine({"417es,2970", "A\"1", "12", "I-5", "N", "12.5", "Main", "2", "8", "4", "2",
+                        "0", "ON"}) +
+           "\n";
+}
+
+// The hand-made days, each of a date of its own so that their reports keep names of their own:
+// the unusual links, the extremes (also under a short date, which pads), every kind of device the
+// contents report weighs (a ramp-meter loop, metered lanes, a type no report knows), also with
+// more names claimed than the table holds and with no periods, a name standard CSV must quote, a
+// day of traps alone, a date with a '/' where report names take theirs; and the quoted list.
+void WriteHandMadeDays(const std::string& in) {
+    std::vector<DataFileLayout> days = UnusualLinks();
+    days.push_back(Extremes());
+    days.push_back(Extremes());
+    days.back().start = "05-01-21";
+    const std::string zero(3, '\0');
+    days.push_back(
+        {3,
+         {{kLoop, DEVICE_LOOP, LoopEntry(0, 1, 0, 0, 0) + LoopEntry(0, 5, 0, 0, 0) + zero},
+          {kSpeedLane, DEVICE_LOOP, LoopEntry(0, 2, 0, 0, 0) + zero + zero},
+          {kStation, DEVICE_STATION, StationEntry(0, 3, 0, 0, 0) + zero + zero},
+          {kTrap, DEVICE_SPEED_TRAP, Block(3, std::string(6, '\xff'))},
+          {"118es11402:MMN__R1", DEVICE_METERED_LANE, Block(3, "\xff\xff")},
+          {"118es11402:_MN__R2", DEVICE_LOOP, Block(3, LoopEntry(0, 1, 30, 0, 2))},
+          {"118es11402:_MN___M", DEVICE_METERED_LANE, Block(3, "\x01\x02")},
+          {"118es11402:_MN___U", 99, Block(3, zero)}}});
+    days.push_back(days.back());
+    days.back().names = 15;
+    days.push_back(days.back());
+    days.back().columns = 0;
+    days.push_back({1, {{"0010W,\"042:L0002_1", DEVICE_LOOP, LoopEntry(0, 1, 12, 0, 3)}}});
+    days.push_back({90,
+                    {{"0010WB0042:L0002T1", DEVICE_SPEED_TRAP,
+                      Block(90, TrapEntry(650, 200, 1, 0, 0, 0, 0, 128))}}});
+    days.push_back({3, {{kLoop, DEVICE_LOOP, Block(3, LoopEntry(0, 1, 30, 0, 2))}}});
+    days.back().start = "5/01/2021 00:00:00";
+    for (size_t d = 0; d < days.size(); d++) {
+        std::string start = "06/00/2021 00:00:00";  // June 1 on
+        start[3] = (char)('0' + (d + 1) / 10), start[4] = (char)('0' + (d + 1) % 10);
+        if (days[d].start == DataFileLayout{}.start) days[d].start = start;
+        WriteFile(in + "D" + std::to_string(d) + ".DAT", BuildDataFile(days[d]));
     }
+    WriteFile(in + "Q.LST", QuotedList());
+}
+
+struct tagDIGESTS {
+    uint64_t reports, messages;
 };
+
+// The messages of a run less what changes from run to run: clock times, the date, processor
+// seconds and the address of the log stream.
+std::string Masked(std::string text) {
+    for (const char* pattern :
+         {R"(\[\d\d:\d\d:\d\d\])", R"(20\d\d\.\d\d\.\d\d\.)", R"(CSVLog\d\d-\d\d-\d\d)",
+          R"(\[\+ \d+\.\d\])", R"(in \[\d+\.\d\] seconds)", "0x[0-9a-f]+"})
+        text = std::regex_replace(text, std::regex(pattern), "#");
+    return text;
+}
+
+// Runs the converter in root over the mix "<folder> <options>" as `-E -L -T -A -I<folder>/
+// <options>`, writing and logging into the fresh folder out; digests every report by name and
+// bytes (a compressed one decompressed, under its plain name), and the messages: console, errors
+// and log, masked, their lines sorted (the files come in directory order).
+tagDIGESTS RunMix(const std::string& root, const std::string& mix, const std::string& out) {
+    std::istringstream words(mix);
+    std::string folder;
+    words >> folder;
+    std::vector<std::string> args = {"-E",       "-L",      "-T", "-A", "-I" + folder + "/",
+                                     "-O" + out, "-F" + out};
+    for (std::string word; words >> word;) args.push_back(word);
+    mkdir((root + out).c_str(), 0777);
+    RunResult r = RunKorva(args, root);
+    std::vector<std::string> lines = Lines(Masked(r.out + r.err));
+    uint64_t reports = Digest(std::to_string(r.status));
+    for (std::string name : ListDir(root + out)) {
+        std::string bytes = ReadFile(root + out + name);
+        if (name.starts_with("CSVLog")) {
+            for (const std::string& line : Lines(Masked(bytes))) lines.push_back(line);
+            continue;
+        }
+        if (name.ends_with(".gz") || name.ends_with(".zst")) {
+            bytes = Decompressed(name, bytes);
+            name.erase(name.rfind('.'));
+        }
+        reports = Digest(bytes, Digest(name + "\n", reports));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string messages;
+    for (const std::string& line : lines) messages += line + "\n";
+    return {reports, Digest(messages)};
+}
+
+class Reports : public KorvaTest {};
 
 }  // namespace
 
-// Every field at its extremes, every link layout, samples of busy days (several blocks of
-// periods, scan counts above 1200), under every option mix in both row orders.
-TEST_F(Reports, MatchOneFprintfPerRowOverAPlainTableUnderEveryOptionMix) {
-    std::vector<std::pair<std::string, std::string>> files = UnusualLinks();
-    files.push_back({Extremes(), ""});
-    for (const char* sample :
-         {" -n 40 -p 200 -s 7", " -n 300 -p 1000 -s 11", " -n 30 -p 90 -s 3"}) {
-        std::string run =
-            KORVA_SAMPLE_BIN + (sample + (" -d 1 --faults " + dir.path)) + " >/dev/null";
-        ASSERT_EQ(std::system(run.c_str()), 0);
-        files.push_back({ReadFile(dir / "KORVA20S_20210501.DAT"), ""});
-    }
-    // -S, -R, -P in the file, past its columns, at an odd second, outside the day; -D of a
-    // listed and an unlisted type, of a 19-character name, not found, and with -P.
+// Every report of every mix of options over the hand-made days and a sample day with its faults
+// (in), and over a sample day of two blocks of periods and many report buffers (big, with -S),
+// pinned by the digests of its reports and of its messages; a compressed report decompresses to
+// the plain one. The digests were taken from reports held byte for byte against plain
+// one-fprintf-per-row writers. After a deliberate change of the reports, the messages, the sample
+// generator or the builders of TestSupport, check the new bytes (KORVA_DIGEST_DIR=<empty folder>
+// keeps the inputs and each row's outputs, out<row>/, there: compare them with those of the earlier
+// tree), then run this test with KORVA_UPDATE_DIGESTS=1, which prints the table anew.
+TEST_F(Reports, EveryMixOfOptionsWritesThePinnedBytes) {
+    const char* kept = getenv("KORVA_DIGEST_DIR");
+    const std::string root = kept ? std::string(kept) + "/" : dir.path;
+    const std::string sample = std::string(KORVA_SAMPLE_BIN) + " -d 1 -s 7 --faults ";
+    ASSERT_EQ(system((sample + "-n 40 -p 200 " + root + "in >/dev/null").c_str()), 0);
+    ASSERT_EQ(system((sample + "-n 300 -p 1500 " + root + "big >/dev/null").c_str()), 0);
+    WriteHandMadeDays(root + "in/");
     const struct {
-        int speedLanes, rowsFirst;
-        const char *period, *device;
+        const char* mix;
+        uint64_t reports, messages;
     } mixes[] = {
-        // clang-format off
-        {0, 0, nullptr, nullptr},    {1, 1, nullptr, nullptr},    {0, 1, nullptr, nullptr},
-        {0, 0, "00:30:40", nullptr}, {0, 0, "12:00:20", nullptr}, {0, 1, "00:00:10", nullptr},
-        {0, 0, "24:00:00", nullptr}, {0, 1, nullptr, "118es11402:_MN___9X"},
-        {0, 0, nullptr, kStation},   {0, 0, nullptr, kSpeedLane}, {0, 1, nullptr, kTrap},
-        {0, 0, nullptr, "x"},        {0, 0, "00:00:40", kLoop},   {1, 1, "00:00:20", nullptr},
-        // clang-format on
+        {"in --aggregate=5,60", 0x6d98ad2a20291225, 0x39fbfcfd433071eb},
+        {"in -S -R --aggregate=15", 0x023bdeb05dbe9cf8, 0x7d584e61a2c1f6c8},
+        {"in -R -C", 0x498ceee87e2f7b9d, 0xe1efebcd8c569429},
+        {"in -S -C --aggregate=1,1440,1", 0xa335d1f8e7718224, 0xf06e067ab8032ad6},
+        {"in -P00:30:40 --aggregate=15", 0x7b15a93aa548c419, 0xd4950d2d76ac9c7d},
+        {"in -P00:00:10 -R", 0xa88650f49efc137a, 0xa4745545850e46c3},
+        {"in -P23:60:00", 0x64cc88aeef088dbd, 0x417449e2526f315c},
+        {"in -P07:3O:20", 0x64cc88aeef088dbd, 0x00a4052892c50284},
+        {"in -D118es11402:_MN___2 -S -R --aggregate=15", 0x0762f4e44a2b1ca7, 0xd4f8a4401e8cdd38},
+        {"in -D118es11402:_MN___0", 0x562353f2ecbd5ba6, 0xfc7bf3a942f903b9},
+        {"in -D118es11402:_MN__S1", 0x6403aea8096871e9, 0x7103ecd32e5e1a20},
+        {"in -D118es11402:_MN__T1 -R", 0x9ffb1b35be44c5fc, 0xb36d12499085b75c},
+        {"in -D118es11402:_MN___9 -S", 0x9ef08eca7433f0f2, 0x15f668884606f139},
+        {"in -D118ES11402:_MN___1", 0x1ab10385c937e59e, 0xdfd2d3c0b1894499},
+        {"in -P00:00:40 -D118es11402:_MN___1 --aggregate=15", 0x7f1a45904af6d884,
+         0xfcc5f41de30b0727},
+        {"in -S -R -P00:00:20 --aggregate=15", 0xaa46b74dfe371746, 0x9e385460162da631},
+        {"in --clean -S -C --aggregate=15", 0x9bb387e6182547bf, 0x75d41d9d288f2a79},
+        {"in --clean -R", 0x89c2657b6e985f69, 0x6c824918f13252f5},
+        {"in -M", 0x4bf94bb5f91f2a9c, 0x85cf025f0f7cc2f5},
+        {"in -M --clean", 0x062d3b7746ed787d, 0x28925082912f01f5},
+        {"big -S --aggregate=15", 0x27c0b46ab96a0280, 0xdae9668fb49bfdef},
+        {"big -S --aggregate=15 --compress=gzip", 0x27c0b46ab96a0280, 0x4788cddda8ab63e6},
+        {"big -S --aggregate=15 --compress=zstd", 0x27c0b46ab96a0280, 0xfbf54ec5352ad81e},
+        {"in --aggregate=5,60 --compress=gzip:0", 0x6d98ad2a20291225, 0x5f61bf996bbcf81e},
+        {"in --aggregate=5,60 --compress=gzip:3", 0x6d98ad2a20291225, 0x9c99b0d3fb9005b5},
+        {"in -M --compress=zstd:19", 0x4bf94bb5f91f2a9c, 0x834d5e5f1a09c04a},
     };
-    CaptureStdout();  // the scan counts above 1200
-    for (size_t f = 0; f < files.size(); f++) {
-        const auto& [bytes, counts] = files[f];
-        std::string label = std::to_string(f) + ", ";
-        size_t before = log.Text().size();
-        ASSERT_EQ(Load(bytes), 1);
-        EXPECT_TRUE(Has(log.Text().substr(before), counts)) << label << counts;
-        ReferenceTable table = MakeReferenceTable(bytes.data(), (int)bytes.size());
-        for (const char* date : {"05/01/2021 00:00:00", "05-01-21"}) {  // a short date pads
-            strcpy(szDataStartTime, date);
-            for (const auto& mix : mixes) {
-                std::string at = label + date + ", mix " + std::to_string(&mix - mixes);
-                SetOptions(mix.speedLanes, mix.rowsFirst, mix.period, mix.device);
-                ExpectSameBytes(Write(kWriters[0]), Reference(ReferenceElementReport, table),
-                                at + ", element");
-                ExpectSameBytes(Write(kWriters[1]), Reference(ReferenceLaneReport, table),
-                                at + ", lane");
-                ExpectSameBytes(Write(kWriters[2]), Reference(ReferenceTrapReport, table),
-                                at + ", trap");
-            }
+    const bool update = getenv("KORVA_UPDATE_DIGESTS") != nullptr;
+    std::map<std::string, uint64_t> plain;
+    for (size_t m = 0; m < std::size(mixes); m++) {
+        const std::string mix = mixes[m].mix;
+        tagDIGESTS got = RunMix(root, mix, "out" + std::to_string(m) + "/");
+        if (!kept) std::filesystem::remove_all(root + "out" + std::to_string(m));
+        size_t packed = mix.find(" --compress=");
+        if (packed == std::string::npos)
+            plain[mix] = got.reports;
+        else
+            EXPECT_EQ(got.reports, plain[mix.substr(0, packed)]) << mix << ": not the plain bytes";
+        if (update) {
+            printf("        {\"%s\", 0x%016llx, 0x%016llx},\n", mix.c_str(),
+                   (unsigned long long)got.reports, (unsigned long long)got.messages);
+            continue;
         }
-    }
-    GetCapturedStdout();
-}
-
-TEST_F(Reports, NamesFollowEachWritersPrecedence) {
-    Load(Loops(1, {kLoop}));
-    const char* cases[][5] = {
-        // flags, then the name variants of the contents, element, lane and trap reports
-        // clang-format off
-        {"",    "Content_",   "Element_",   "Lane_",   "Trap_"},
-        {"S",   "Content_S_", "Element_S_", "Lane_S_", "Trap_"},
-        {"R",   "Content_",   "Element_",   "Lane_R_", "Trap_R_"},
-        {"P",   "Content_",   "Element_P_", "Lane_P_", "Trap_P_"},
-        {"D",   "Content_",   "Element_D_", "Lane_D_", "Trap_D_"},
-        {"DP",  "Content_",   "Element_D_", "Lane_P_", "Trap_D_"},
-        {"PSR", "Content_S_", "Element_P_", "Lane_P_", "Trap_P_"},
-        {"DSR", "Content_S_", "Element_D_", "Lane_D_", "Trap_D_"},
-        {"SR",  "Content_S_", "Element_S_", "Lane_S_", "Trap_R_"},
-        {"C",   "Content_C_", "Element_",   "Lane_",   "Trap_"},
-        {"SC",  "Content_C_", "Element_S_", "Lane_S_", "Trap_"},
-        // clang-format on
-    };
-    CaptureStdout();
-    for (const auto& c : cases) {
-        auto has = [&c](char flag) { return strchr(c[0], flag) != nullptr; };
-        SetOptions(has('S'), has('R'), has('P') ? "00:00:00" : nullptr, has('D') ? kLoop : nullptr);
-        bINCLUDEMETERS = has('C');
-        TempDir out;
-        std::vector<std::string> expected;  // in the order of the listing
-        for (int w = 0; w < 4; w++) {
-            kWriters[w](file, log.file, out.path.c_str());
-            expected.push_back("KORVA20Sec_" + std::string(c[w + 1]) + "05012021.csv");
-        }
-        EXPECT_EQ(ListDir(out.path), expected) << "flags [" << c[0] << "]";
-    }
-    GetCapturedStdout();
-}
-
-// Element and lane writers show the period lines on the console too, the trap writer does not;
-// an unknown device is warned about by all three.
-TEST_F(Reports, PeriodAndDeviceChoicesAreLoggedAndShown) {
-    Load(Loops(3, {kLoop, kTrap}));
-    // A period outside the day, or whose digit places hold letters, gives header-only reports.
-    const std::tuple<const char*, const char*, bool> periods[] = {{"07:30:20", "1351", false},
-                                                                  {"23:60:00", "4320", true},
-                                                                  {"07:3O:20", "1270", true},
-                                                                  {"ab:cd:ef", "0", true}};
-    for (auto [period, column, outside] : periods) {
-        SetOptions(0, 0, period, nullptr);
-        MemoryLog periodLog;
-        std::string chosen = "[" + std::string(period) + "] column [" + column + "]", logged, shown;
-        CaptureStdout();
-        for (int w = 0; w < 3; w++) {
-            const char* kind = w == 0 ? "Element_P_" : w == 1 ? "Lane_P_" : "Trap_P_";
-            kWriters[w](file, periodLog.file, dir.path.c_str());
-            std::string path = dir.path + "KORVA20Sec_" + kind + "05012021.csv";
-            std::string said = "Printing period " + chosen + " for [" + path + "]\n";
-            logged += "[12:34:56] - Writing 20 second data to CSV file [" + path +
-                      "]...\n[12:34:56] - " + said;
-            if (outside) {
-                logged += "[12:34:56] E Period " + chosen +
-                          " lies outside the day; the report holds its header only!\n";
-                said += "     E Period " + chosen + " lies outside the day!\n";
-                EXPECT_EQ(Lines(ReadFile(path)).size(), 1u) << path;
-            }
-            if (w < 2) shown += said;
-        }
-        EXPECT_EQ(GetCapturedStdout(), shown);
-        EXPECT_EQ(periodLog.Text(), logged);
-    }
-    // A prefix of a name, or a name differing only in case, matches nothing.
-    for (std::string name : {"118es11402:_MN___", "118ES11402:_MN___1"}) {
-        SetOptions(0, 0, nullptr, name.c_str());
-        MemoryLog deviceLog;
-        CaptureStdout();
-        for (int w = 0; w < 3; w++)
-            EXPECT_EQ(kWriters[w](file, deviceLog.file, dir.path.c_str()), 1);
-        std::string warning = "W Device [" + name + "] NOT found!\n";
-        EXPECT_EQ(Count(GetCapturedStdout(), "          " + warning), 3);
-        EXPECT_EQ(Count(deviceLog.Text(), "[12:34:56] " + warning), 3);
+        EXPECT_EQ(got.reports, mixes[m].reports) << mix << ": the reports changed";
+        EXPECT_EQ(got.messages, mixes[m].messages) << mix << ": the messages changed";
     }
 }
 
-TEST_F(Reports, ElementColourClassBoundaries) {
-    // lanes, volume, scan, speed -> Color0, Color1, Color2. The flow rate is 180 x volume /
-    // lanes vehicles an hour: 1980, 2160, 990, 1080, 1500. A scan count of 2047 counts as 1200.
+// The element report's colour classes at each boundary: flow rate (180 x volume / lanes vehicles
+// an hour per lane: 1980, 2160, 990, 1080, 1500), scan count (180, 264, 420: 15, 22 and 35 %
+// occupancy) and speed (30, 40, 50 mph); all three 4 for a period without data. A scan count of
+// 2047 counts as 1200.
+TEST_F(Reports, ElementColourClassesChangeAtTheirBoundaries) {
+    // lanes, volume, scan, speed -> Color0, Color1, Color2
     const int cases[][7] = {
         // clang-format off
         {1, 11, 1, 600, 1, 3, 3},  {1, 12, 1, 600, 100, 3, 3},  {2, 11, 1, 600, 3, 3, 3},
@@ -295,112 +321,133 @@ TEST_F(Reports, ElementColourClassBoundaries) {
         {2, 1, 0, 0, 3, 3, 100},   {1, 0, 2047, 0, 3, 100, 100},
         // clang-format on
     };
-    const int n = sizeof cases / sizeof cases[0];
-    DataFileLayout layout{
-        n,
-        {{kLoop, DEVICE_LOOP,
-          Block(n, [&](int k) { return LoopEntry(0, cases[k][0], cases[k][2], 0, cases[k][1]); })},
-         {kTrap, DEVICE_SPEED_TRAP,
-          Block(n, [&](int k) { return TrapEntry(cases[k][3], 0, 0, 0, 0, 0, 0, 0); })}}};
-    CaptureStdout();
-    Load(BuildDataFile(layout));
-    GetCapturedStdout();
-    std::vector<std::string> rows = Lines(Write(WriteDataAsCSVElementData));
+    const int n = (int)std::size(cases);
+    Load(BuildDataFile(
+        {n,
+         {{kLoop, DEVICE_LOOP,
+           Block(n, [&](int k) { return LoopEntry(0, cases[k][0], cases[k][2], 0, cases[k][1]); })},
+          {kTrap, DEVICE_SPEED_TRAP,
+           Block(n, [&](int k) { return TrapEntry(cases[k][3], 0, 0, 0, 0, 0, 0, 0); })}}}));
+    ASSERT_EQ(WriteDataAsCSVElementData(file, log.file, dir.path.c_str()), 1);
+    std::vector<std::string> rows = Lines(ReadFile(dir / "KORVA20Sec_Element_05012021.csv"));
     ASSERT_EQ(rows.size(), n + 1u);
     for (int k = 0; k < n; k++) {
         std::replace(rows[k + 1].begin(), rows[k + 1].end(), ',', '\n');
-        std::vector<std::string> field = Lines(rows[k + 1]);
-        EXPECT_EQ(std::vector<int>({stoi(field[7]), stoi(field[8]), stoi(field[9])}),
+        std::vector<std::string> f = Lines(rows[k + 1]);
+        EXPECT_EQ((std::vector<int>{stoi(f[7]), stoi(f[8]), stoi(f[9])}),
                   std::vector<int>(cases[k] + 4, cases[k] + 7))
             << "case " << k;
     }
 }
 
-TEST_F(Reports, ContentsListByTypeLetterAndChosenDevice) {
-    const char kMeter[] = "118es11402:MMN__R1";
-    const std::string zero(3, '\0');
-    DataFileLayout layout{
-        3,
-        {{kLoop, DEVICE_LOOP, LoopEntry(0, 1, 0, 0, 0) + LoopEntry(0, 5, 0, 0, 0) + zero},
-         {kSpeedLane, DEVICE_LOOP, LoopEntry(0, 2, 0, 0, 0) + zero + zero},
-         {kStation, DEVICE_STATION, StationEntry(0, 3, 0, 0, 0) + zero + zero},
-         {kTrap, DEVICE_SPEED_TRAP, Block(3, std::string(6, '\xff'))},
-         {kMeter, DEVICE_METERED_LANE, Block(3, "\xff\xff")}}};
-    Load(BuildDataFile(layout));
-    auto listing = [](int count, std::vector<std::string> rows) {
-        std::string text = "Input element count = " + std::to_string(count) + "\nName,NumLanes\n";
-        for (const std::string& row : rows) text += row + "\n";
-        return text + "Contents listed = " + std::to_string(rows.size()) + "\n";
-    };
-    const std::string loop = kLoop + std::string(",1"), station = kStation + std::string(",3"),
-                      trap = kTrap + std::string(",0");
-    SetOptions(0, 1, "00:00:20", nullptr);  // -P and -R change neither name nor content
-    EXPECT_EQ(Write(WriteDataAsCSVElement), listing(5, {loop, station, trap}));
-    bINCLUDESPEEDLANES = bINCLUDEMETERS = 1;
-    EXPECT_EQ(Write(WriteDataAsCSVElement),
-              listing(5, {loop, kSpeedLane + std::string(",2"), station, trap,
-                          kMeter + std::string(",0")}));
-    for (auto [device, count, rows] : {std::tuple{kTrap, 4, std::vector{trap}},
-                                       {kSpeedLane, 2, {}},
-                                       {"118es11402:_MN___9", 5, {}}}) {
-        SetOptions(0, 0, nullptr, device);  // -D, silently, without -S
-        EXPECT_EQ(Write(WriteDataAsCSVElement), listing(count, rows)) << device;
+// A loop of 1 lane, 3 vehicles and a scan count of 12: occupancy 12 / 12 = 1.0 %, flow 540
+// vehicles an hour (class 3), scan class 3, no speed (class 100), estimated length 715 x 12 /
+// (3 x 450) = 6.36 -> 6 ft and speed 6 x 3 x 450 / (11 x 12) = 61.4 -> 61 mph. Standard CSV
+// quotes its name (a comma and a quote) in every report, as it quotes a cabinet list's fields.
+TEST_F(Reports, ARowWorkedByHandInBothDialects) {
+    TempDir in, legacy, clean;
+    const std::string name = "0010W,\"042:L0002_1", quoted = "\"0010W,\"\"042:L0002_1\"";
+    WriteFile(in / "Q.DAT", BuildDataFile({1, {{name, DEVICE_LOOP, LoopEntry(0, 1, 12, 0, 3)}}}));
+    WriteFile(in / "Q.LST", QuotedList());
+    for (const TempDir* out : {&legacy, &clean})
+        for (const char* option : {"-E", "-M"}) {
+            std::vector<std::string> args = {option, "-A", "-I" + in.path, "-O" + out->path,
+                                             "-F" + out->path};
+            if (out == &clean) args.push_back("--clean");
+            ASSERT_EQ(RunKorva(args, out->path).status, 0);
+        }
+    const std::string values = ",1,3,1.0,12,0,1,3,3,100,0.0,0.0,0,0,0,0,0,0,0,6,61.0,12,";
+    EXPECT_EQ(Lines(ReadFile(legacy / "KORVA20Sec_Element_05012021.csv"))[1],
+              name + values + "05/01/2021 00:00:00 ");
+    EXPECT_EQ(Lines(ReadFile(clean / "KORVA20Sec_Element_05012021.csv"))[1],
+              quoted + values + "2021-05-01 00:00:00");
+    EXPECT_EQ(ReadFile(legacy / "KORVA20Sec_Content_05012021.csv"),
+              "Input element count = 1\nName,NumLanes\n" + name + ",1\nContents listed = 1\n");
+    EXPECT_EQ(ReadFile(clean / "KORVA20Sec_Content_05012021.csv"),
+              "name,num_lanes\n" + quoted + ",1\n");
+    EXPECT_EQ(Lines(ReadFile(clean / "RMDC_12_06_2026.CSV"))[1],
+              "\"417es,2970\",\"A\"\"1\",12,I-5,N,12.5,Main,2,8,4,2,0,ON");
+}
+
+// Known sums over 7 periods in bins of 1 minute (3 periods; the last bin 1 period): a period
+// with a speed and no volume and one with volume and no speed, a period without lanes (not
+// observed, its scan count left out, its volume counted), a bin never observed.
+TEST_F(Reports, SummaryOfABuiltDayGivesTheKnownSums) {
+    TempDir in, out;
+    // LoopEntry(incident, lanes, scan, flag, volume); TrapEntry(speed tenths, ...).
+    std::string lanes = LoopEntry(0, 1, 120, 0, 2) + LoopEntry(0, 1, 240, 0, 0) +
+                        LoopEntry(0, 1, 0, 0, 4) + LoopEntry(0, 0, 50, 0, 3) +
+                        LoopEntry(0, 1, 60, 0, 5) + LoopEntry(0, 1, 0, 0, 0) +
+                        LoopEntry(0, 0, 0, 0, 0);
+    std::string speeds;
+    for (int speed : {600, 900, 300, 0, 0, 700, 0})
+        speeds += TrapEntry(speed, 0, 0, 0, 0, 0, 0, 128);
+    WriteFile(
+        in / "KORVA20S_20210501.DAT",
+        BuildDataFile({7, {{kLoop, DEVICE_LOOP, lanes}, {kTrap, DEVICE_SPEED_TRAP, speeds}}}));
+    ASSERT_EQ(RunKorva({"--aggregate=1", "-I" + in.path, "-O" + out.path, "-F" + in.path}, in.path)
+                  .status,
+              0);
+    EXPECT_EQ(ListDir(out.path), std::vector<std::string>{"KORVA1Min_Element_05012021.csv"});
+    EXPECT_EQ(ReadFile(out / "KORVA1Min_Element_05012021.csv"),
+              "name,bin_start,periods,observed,volume,occupancy_pct,speed_mph\n"
+              "118es11402:_MN___1,2021-05-01 00:00:00,3,3,6,10.0,40.0\n"
+              "118es11402:_MN___1,2021-05-01 00:01:00,3,2,8,2.5,\n"
+              "118es11402:_MN___1,2021-05-01 00:02:00,1,0,0,,\n");
+}
+
+// A report that cannot be written whole (a full disk: a file size limit) is an E line, its
+// temporary file removed and an earlier report of its name intact, plain or compressed; the run
+// goes on with the next report. One that cannot be created (no output folder) is an E line too.
+TEST_F(Reports, FailedWriteKeepsTheEarlierReportAndLeavesNoTemporary) {
+    TempDir in;
+    std::string sample = KORVA_SAMPLE_BIN + (" -n 100 -p 720 -d 1 " + in.path) + " >/dev/null";
+    ASSERT_EQ(system(sample.c_str()), 0);  // an element report of about 7 MB
+    for (std::string compress : {"", "gzip", "zstd"}) {
+        TempDir out, logs;
+        std::string suffix = compress == "" ? "" : compress == "gzip" ? ".gz" : ".zst";
+        std::string element = "KORVA20Sec_Element_05012021.csv" + suffix;
+        std::string contents = "KORVA20Sec_Content_05012021.csv" + suffix;
+        WriteFile(out / element, "the earlier report\n");
+        std::vector<std::string> args = {"-E", "-A", "-I" + in.path, "-O" + out.path,
+                                         "-F" + logs.path};
+        if (compress != "") args.push_back("--compress=" + compress);
+        EXPECT_EQ(WithFileSizeLimit(64 * 1024, [&] { return RunKorva(args, in.path).status; }), 0);
+        EXPECT_EQ(ReadFile(out / element), "the earlier report\n");
+        EXPECT_EQ(ListDir(out.path), (std::vector<std::string>{contents, element}));
+        std::string logged = ReadFile(logs / ListDir(logs.path).at(0));
+        EXPECT_EQ(Count(logged, "] E "), 1) << logged;
+        EXPECT_TRUE(Has(logged, "] E Could not write CSV file [" + out.path + element + "]! - " +
+                                    strerror(EFBIG) + ".\n"))
+            << logged;
     }
-    SetOptions(0, 0, nullptr, nullptr);
-    bINCLUDEMETERS = 0;
-    layout.columns = 0;  // a file without periods lists nothing
-    Load(BuildDataFile(layout));
-    EXPECT_EQ(Write(WriteDataAsCSVElement), listing(5, {}));
-    EXPECT_FALSE(Has(log.Text(), "NOT found"));
-    // The count shows the names the header claims, beyond those its name table holds; the
-    // shortfall is a warning, and the only line a short name table adds to the log.
-    layout.columns = 3;
-    layout.names = 15;
-    size_t before = log.Text().size();
-    Load(BuildDataFile(layout));
-    EXPECT_EQ(Write(WriteDataAsCSVElement), listing(15, {loop, station, trap}));
-    std::string added;
-    for (const std::string& line : Lines(log.Text().substr(before)))
-        if (!Has(line, "[12:34:56] - ")) added += line + "\n";
-    EXPECT_EQ(added,
-              "[12:34:56] W While parsing the name table, we ran out of name data before we "
-              "finished the list!\n");
+    RunResult r = RunKorva({"-A", "-I" + in.path, "-O" + in.path + "gone/", "-F" + in.path}, "/");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(Has(r.err, "E Could not create CSV file [" + in.path +
+                               "gone/KORVA20Sec_Content_05012021.csv]! - " + strerror(ENOENT)))
+        << r.err;
 }
 
-TEST_F(Reports, UnopenableReportOrSlashInItsDateLogsAndWritesNothing) {
-    Load(Loops(3, {kLoop}));
-    SetOptions(0, 0, "00:00:20", nullptr);
-    std::string folder = dir / "missing/", expected;
-    CaptureStdout();
-    for (Writer w : kWriters) EXPECT_EQ(w(file, log.file, folder.c_str()), 0);
-    strcpy(szDataStartTime, "5/01/2021 00:00:00");
-    for (Writer w : kWriters) EXPECT_EQ(w(file, log.file, dir.path.c_str()), 0);
-    EXPECT_EQ(GetCapturedStdout(), "");
-    for (const char* kind : {"Element_P_", "Lane_P_", "Trap_P_", "Content_"})
-        expected += "[12:34:56] E Could not create CSV file [" + folder + "KORVA20Sec_" + kind +
-                    "05012021.csv]! - " + strerror(ENOENT) + ".\n";
-    for (int w = 0; w < 4; w++)
-        expected +=
-            "[12:34:56] E Start date [5/01/2021 00:00:00] holds a '/' where the report "
-            "name takes its date; no report written!\n";
-    std::string errors;  // the log without its announcements and the file's trap count
-    for (const std::string& line : Lines(log.Text()))
-        if (!Has(line, "] - ")) errors += line + "\n";
-    EXPECT_EQ(errors, expected);
-    EXPECT_TRUE(ListDir(dir.path).empty());
-}
-
-TEST_F(Reports, WriteFailureKeepsTheEarlierReport) {
-    // Four loops over a whole day: about 1.5 MB of rows.
-    Load(Loops(PERIODS_PER_DAY, std::vector<std::string>(4, kLoop)));
-    const std::string report = dir / "KORVA20Sec_Element_05012021.csv";
-    WriteFile(report, "the earlier report\n");
-    EXPECT_EQ(0, WithFileSizeLimit(
-                     256 * 1024,
-                     [&] { return WriteDataAsCSVElementData(file, log.file, dir.path.c_str()); }))
-        << "the writer must report the failure";
-    EXPECT_EQ(ReadFile(report), "the earlier report\n");
-    EXPECT_EQ(ListDir(dir.path), std::vector<std::string>{"KORVA20Sec_Element_05012021.csv"});
-    EXPECT_TRUE(Has(log.Text(), "[12:34:56] E Could not write CSV file [" + report + "]! - " +
-                                    strerror(EFBIG) + ".\n"));
+// A value outside gzip[:0-3] and zstd[:1-19], or minutes that do not divide a day, stops the run
+// before anything is written (the edges taken, gzip:0, gzip:3, zstd:19 and 1440, run among the
+// pinned mixes).
+TEST_F(Reports, RefusedCompressionOrMinutesAreCommandLineErrors) {
+    TempDir in, out;
+    for (std::string option :
+         {"--compress=", "--compress=gz", "--compress=gzipx", "--compress=GZIP",
+          "--compress=gzip:", "--compress=gzip:4", "--compress=gzip:-1", "--compress=gzip:+1",
+          "--compress=gzip:1x", "--compress=zstd:0", "--compress=zstd:20",
+          "--compress=zstd:99999999999999999999", "--aggregate=", "--aggregate=0", "--aggregate=7",
+          "--aggregate=2880", "--aggregate=15,", "--aggregate=,15", "--aggregate=15,x"}) {
+        RunResult r =
+            RunKorva({"-E", option, "-I" + in.path, "-O" + out.path, "-F" + out.path}, in.path);
+        size_t equal = option.find('=');
+        std::string why = option[2] == 'c' ? "gzip, gzip:0 to 3, zstd or zstd:1 to 19!\n"
+                                           : "divisors of 1440 minutes, as in 5,15,60!\n";
+        EXPECT_EQ(r.status, 1) << option;
+        EXPECT_TRUE(Has(r.out, "     E Illegal '" + option.substr(0, equal) + "' value [" +
+                                   option.substr(equal + 1) + "] -- " + why))
+            << r.out;
+    }
+    EXPECT_TRUE(ListDir(out.path).empty());
 }
