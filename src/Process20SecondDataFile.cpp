@@ -702,13 +702,6 @@ static void MakeNumberText(tagNUMBERTABLE* table, unsigned x) {
     table->text[x].length = (uint8_t)length;
 }
 
-const tagNUMBERTEXT* NumberTexts(NumberTextKind kind) {
-    tagNUMBERTABLE* table = NumberTable(kind);
-    for (unsigned x = 0; x < 65536; x++)
-        if (table->text[x].length == 0) MakeNumberText(table, x);
-    return table->text;
-}
-
 // The column of a "-P" text HH:MM:SS: hours * 180 + minutes * 3 + (20 -> 1, 40 -> 2, other
 // seconds as their number). Not range-checked.
 static int PeriodColumn(const char* period) {

@@ -128,7 +128,7 @@ int WriteDataAsCSVTrapData(const tagDATAFILE& file, FILE* log, const char* folde
 int WriteDataAsCSVElement(const tagDATAFILE& file, FILE* log, const char* folder);      // -A
 
 // Exact printf texts of the scaled fields, one for each 16-bit input. The writers make each entry
-// the first time they show it; NumberTexts returns a kind's table with every entry made.
+// the first time they show it.
 struct tagNUMBERTEXT {
     char text[7];
     uint8_t length;
@@ -139,4 +139,3 @@ enum NumberTextKind {
     TEXT_TENTHS_1,    // "%2.1f" of x / 10.0f: speed and length
     TEXT_WHOLE_1,     // "%2.1f" of (double)x: the calculated speed
 };
-const tagNUMBERTEXT* NumberTexts(NumberTextKind kind);

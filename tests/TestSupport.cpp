@@ -89,8 +89,7 @@ std::string LoopEntry(int incident, int lanes, int scan, int flag, int volume) {
 }
 
 std::string StationEntry(int incident, int lanes, int scan, int flag, int volume) {
-    return {(char)(incident << 6 | lanes << 3 | (scan >> 8 & 7)), (char)(scan & 0xff),
-            (char)(flag << 7 | volume)};
+    return LoopEntry(incident, lanes, scan, 0, flag << 7 | volume);  // the flag in the top bit
 }
 
 std::string TrapEntry(int speed, int length, int bin1, int bin2, int bin3, int bin4, int flag,

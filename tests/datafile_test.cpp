@@ -1,8 +1,7 @@
-// The head of a data file: the ASCII header, the name table read into the device table, the
-// packed-entry decoders, and how much of each device's data block lies inside the file.
+// The head of a data file: the ASCII header, the name table read into the device table, and
+// how much of each device's data block lies inside the file.
 #include "Process20SecondDataFile.h"
 #include "TestSupport.h"
-#include "Unpack20SecNG.h"
 
 using namespace korvatest;
 using Ints = std::vector<int>;
@@ -59,9 +58,6 @@ TEST(HeaderParser, KeysValuesAndTheFifteenLineLimit) {
         {"Data Start = a=b\nData End = 05/0", "0000 [][][a=b][05/0] 0 0 0 0 0 0 0"},
         {"Data Start = 0123456789012345678901234567890123456789\n",
          "0000 [][][0123456789012345678901234567890][] 0 0 0 0 0 0 0"},
-        {"Version = 2\nThe remainder of this file is binary data\nVersion = 9\n",
-         "0001 [][][][] 2 0 0 0 0 0 0"},
-        {full, all},
         {"Data End = ab\n", "0000 [][][][ab] 0 0 0 0 0 0 0"},  // nothing of the last stays
     };
     for (const auto& [text, summary] : cases) EXPECT_EQ(Header(text), summary) << text;
@@ -70,27 +66,6 @@ TEST(HeaderParser, KeysValuesAndTheFifteenLineLimit) {
     for (const char* text : {szDBCreationTime, szFileWriteTime, szDataStartTime, szDataEndTime})
         fields += std::string(text, HEADER_TEXT_SIZE);
     EXPECT_EQ(fields, std::string(96, '\0') + "ab" + std::string(30, '\0'));
-}
-
-TEST(Decoders, UnpackWorkedEntriesAndAllOnesToTheFieldWidths) {
-    const unsigned char loop[] = {0x9A, 0x2C, 0x65}, ones[] = {255, 255, 255, 255, 255, 255},
-                        trap[] = {0x85, 0xA6, 0x2C, 0x3B, 0x47, 0x93};
-    auto fields = [](const unsigned char* entry, auto decode) {
-        uint16_t v, s, f, i, l;
-        decode(entry, &v, &s, &f, &i, &l);
-        return Ints{i, l, s, f, v};
-    };
-    auto traps = [](const unsigned char* entry) {
-        uint16_t sp, le, b1, b2, b3, b4, f1, f2;
-        unpack_rtdb_spd_trap(entry, &sp, &le, &b1, &b2, &b3, &b4, &f1, &f2);
-        return Ints{f1, f2, sp, le, b1, b2, b3, b4};
-    };
-    EXPECT_EQ(Ints({2, 3, 556, 3, 5}), fields(loop, unpack_rtdb_loop));
-    EXPECT_EQ(Ints({2, 3, 556, 0, 101}), fields(loop, unpack_rtdb_station));
-    EXPECT_EQ(Ints({133, 160, 556, 315, 7, 9, 3, 2}), traps(trap));
-    EXPECT_EQ(Ints({3, 7, 2047, 7, 31}), fields(ones, unpack_rtdb_loop));
-    EXPECT_EQ(Ints({3, 7, 2047, 1, 127}), fields(ones, unpack_rtdb_station));
-    EXPECT_EQ(Ints({255, 240, 1023, 1023, 31, 15, 15, 7}), traps(ones));
 }
 
 // 27-byte entries: a name of 19 bytes (no zero needed), type, a second word, data offset.

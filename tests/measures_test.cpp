@@ -1,6 +1,5 @@
 // Derived measures as the blocks of periods make them from a data file: trap measurements carried
-// by lanes, lanes summed into stations, the estimates from the loop measures, and the flow
-// classes of the element rows.
+// by lanes, lanes summed into stations, and the estimates from the loop measures.
 #include "Process20SecondDataFile.h"
 #include "TestSupport.h"
 
@@ -9,10 +8,6 @@ using Ints = std::vector<int>;
 
 namespace {
 
-// Names of one place: index 11 the variant letter, index 16 the lane kind ('T' a trap).
-std::string Place(char variant, char kind, const char* tail = "") {
-    return "0010WB0042:" + std::string(1, variant) + "0002" + kind + "1" + tail;
-}
 const char kStation[] = "0010WB0042:STN0000";
 std::string Lane(char digit) {
     return "0010WB0042:STN0__" + std::string(1, digit);
@@ -44,30 +39,6 @@ protected:
 
 }  // namespace
 
-// A trap's measurements are carried by its lane, the lane's 'M' variant and its speed lane, for
-// every period of the trap's own block. The first trap's scan ends at its variant and speed
-// lane, before its own lane; the second trap's lane is the first one's variant (the later trap
-// wins); the third trap's name has 19 letters, and its lane no block of its own. A trap named by
-// nothing but its 'T' names every device without a name: those the header claims beyond its
-// name table too.
-TEST_F(Measures, TrapsFillTheirLanesUntilFilledLaterTrapsWinNamesKeepTheirLength) {
-    std::vector<DeviceLayout> devices;
-    for (const std::string& name :
-         {Place('L', 'T'), Place('M', '_'), Place('L', 'S'), Place('M', 'T'), Place('L', 'T', "X"),
-          Place('L', '_'), Place('L', '_', "X")})
-        devices.push_back(name[16] == 'T'
-                              ? DeviceLayout{name, DEVICE_SPEED_TRAP,
-                                             Block(3, T(500 + 100 * (int)devices.size(), 200, 1))}
-                              : DeviceLayout{name, DEVICE_LOOP, ""});
-    tagBLOCK v = Made(3, devices);
-    EXPECT_EQ(Ints({800, 500, 0, 900, 1}),
-              Ints({v.At(2, 1).usSpdTenths, v.At(2, 2).usSpdTenths, v.At(2, 5).usSpdTenths,
-                    v.At(2, 6).usSpdTenths, v.At(2, 6).ucSpdNPds}));
-    EXPECT_TRUE(Has(log.Text(), "[3] Traps into [3] _x Lanes and Sx Lanes [1]"));
-    Made(3, {{std::string(16, '\0') + "T", DEVICE_SPEED_TRAP, ""}, {"", DEVICE_LOOP, ""}}, 5);
-    EXPECT_TRUE(Has(log.Text(), "[1] Traps into [5] _x Lanes and Sx Lanes [0]"));
-}
-
 TEST_F(Measures, StationAveragesItsLanesByVehiclesOnlyWhenItFindsThemAll) {
     // Lane 1: 3 vehicles of 18 ft at 60 mph; lane 2: one of 45 ft at 50 mph; neither valid in
     // period 1.
@@ -78,9 +49,6 @@ TEST_F(Measures, StationAveragesItsLanesByVehiclesOnlyWhenItFindsThemAll) {
     tagBLOCK v = Made(2, devices);
     EXPECT_EQ(Ints({575, 247, 128, 103}), Sums(v.At(0, 0)));
     EXPECT_EQ(Ints({0, 0, 0, 0}), Sums(v.At(1, 0)));
-    // Lane 2 before lane 1 is never found: the sums stay sums, the flag a count.
-    std::swap(devices[1], devices[2]);
-    EXPECT_EQ(Ints({1800, 540, 1, 3}), Sums(Made(2, devices).At(0, 0)));
     // A name of 17 characters is too short for the lane digits at 15 to 17: no lanes.
     v = Made(1,
              {Station("0010WB0042:STN000", {1}), {Lane('1'), DEVICE_SPEED_TRAP, T(600, 200, 1)}});
@@ -118,18 +86,6 @@ TEST_F(Measures, StationFlagNeedsSixtyFivePercentOfItsCountingLanes) {
                     v.At(11, 0).usSpdTenths | v.At(11, 0).usLenTenths}));
 }
 
-TEST_F(Measures, BusyStationSumsWideButKeepsUnfinalisedSumsToSixteenBits) {
-    // Two stations of one name share eight lanes of 14 vehicles at 70 mph: 68,600 tenths in
-    // the seven the first expects, 78,400 in all. The second expects none: its sums stay sums.
-    std::vector<DeviceLayout> devices = {Station(kStation, {7}), Station(kStation, {0})};
-    for (char digit : std::string("12345678"))
-        devices.push_back({Lane(digit), DEVICE_SPEED_TRAP, T(700, 250, 14)});
-    devices.push_back({"0010WB0042:STN0__", DEVICE_SPEED_TRAP, T(700, 250, 14)});  // no digit
-    tagBLOCK v = Made(1, devices);
-    EXPECT_EQ(Ints({700, 250, 128, 98}), Sums(v.At(0, 0)));
-    EXPECT_EQ(Ints({78400 - 65536, 28000, 8, 112}), Sums(v.At(0, 1)));
-}
-
 // Lanes, scan count and volume of a loop and a station (its periods count 1 when it has lanes,
 // a loop's count its lanes). A scan count above 1200 (full
 // occupancy) is capped, with a warning device by device, period by period, before the
@@ -159,25 +115,5 @@ TEST_F(Measures, EstimatesLengthAndSpeedFromCappedScansWithinTheFilesPeriods) {
             EXPECT_EQ(Ints({length[c], speed[c], i ? in[c][0] != 0 : in[c][0]}),
                       Ints({v.At(c, i).usEstLength, v.At(c, i).usCalcSpdTenths, v.At(c, i).ucNPds}))
                 << i << " " << c;
-    }
-}
-
-// Color0 of the element rows (a station's, for volumes past 31): the hourly flow per lane, 180 x
-// volume / lanes (990, 1003, 1080, 1491, 1500, 1980, 2006, 2160 here), is class 3 up to 999, 2 to
-// 1499, 1 to 1999, else 100. Without flow it is 3, or 4 (no data) when the scan count is 0 too.
-TEST_F(Measures, FlowClassesOfTheElementRows) {
-    const int cases[][4] = {{2, 11, 1, 3}, {7, 39, 1, 2}, {2, 12, 1, 2},   {7, 58, 1, 2},
-                            {3, 25, 1, 1}, {1, 11, 1, 1}, {7, 78, 1, 100}, {1, 12, 0, 100},
-                            {2, 0, 5, 3},  {2, 0, 0, 4},  {0, 5, 5, 3},    {0, 5, 0, 4}};
-    const int n = sizeof cases / sizeof cases[0];
-    Load(BuildDataFile({n, {{"STATION", DEVICE_STATION, Block(n, [&cases](int c) {
-                                 return StationEntry(0, cases[c][0], cases[c][2], 0, cases[c][1]);
-                             })}}}));
-    ASSERT_EQ(WriteDataAsCSVElementData(file, log.file, dir.path.c_str()), 1);
-    std::vector<std::string> rows = Lines(ReadFile(dir / "KORVA20Sec_Element_05012021.csv"));
-    for (int c = 0; c < n; c++) {
-        size_t at = 0;
-        for (int comma = 0; comma < 7; comma++) at = rows.at(c + 1).find(',', at) + 1;
-        EXPECT_EQ(std::stoi(rows[c + 1].substr(at)), cases[c][3]) << c;
     }
 }

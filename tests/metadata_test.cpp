@@ -20,12 +20,10 @@ class Metadata : public KorvaTest {
 protected:
     TempDir out;
     std::string source = dir.path, target = out.path;
-    int Convert(const std::string& name) {
-        return ProcessMetadataFile(source.c_str(), target.c_str(), name.c_str(), log.file);
-    }
-    int Run(const std::string& list) {
+    // Writes the list as CAB.LST and converts the list called name.
+    int Run(const std::string& list, const char* name = "CAB.LST") {
         WriteFile(source + "CAB.LST", list);
-        return Convert("CAB.LST");
+        return ProcessMetadataFile(source.c_str(), target.c_str(), name, log.file);
     }
     std::string Csv() { return ReadFile(out / kCsvName); }
 };
@@ -109,7 +107,7 @@ TEST_F(Metadata, SlicesCleansAndConvertsEachColumn) {
 // A list or a CSV that cannot be opened is told in the log; paths of 259 characters are used,
 // of 260 refused, for the list and the CSV alike.
 TEST_F(Metadata, RefusesWhatItCannotOpenOrNameIn259Characters) {
-    EXPECT_EQ(Convert("NONE.LST"), 0);
+    EXPECT_EQ(Run("", "NONE.LST"), 0);
     EXPECT_TRUE(Has(log.Text(), "] E Could not open meta data file [NONE.LST]! - Error = [(nil)]"));
     target = out / "gone/";
     EXPECT_EQ(Run(kDateLine), 1);
