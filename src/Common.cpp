@@ -194,7 +194,14 @@ void CatchInterrupts() {
     action.sa_handler = NoteInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
+    // A signal the run was started with ignored stays ignored: nohup's hangup, a background
+    // job's interrupt. The run was asked not to stop for it.
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction inherited;
+        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 void EndInterrupted(FILE* log, const char* report) {
