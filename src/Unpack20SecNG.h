@@ -1,4 +1,5 @@
-// Unpack20SecNG: decoders of the bit-packed 20-second entries, one per device type. Each takes
+// Unpack20SecNG: decoders of the bit-packed 20-second entries, one per device type whose values
+// a report shows (a metered lane's entries are only skipped over). Each takes
 // one entry of the file (bytes read as 0..255) and writes each destination exactly once. They
 // run for every period of every device a report shows, so they are inline.
 #pragma once
@@ -37,12 +38,4 @@ inline void unpack_rtdb_spd_trap(const unsigned char* entry, uint16_t* speed, ui
     *bin1 = (uint16_t)(entry[4] & 0x1f);
     *bin2 = (uint16_t)(entry[5] >> 4);
     *bin3 = (uint16_t)(entry[5] & 0x0f);
-}
-
-// Metered lane, 2 bytes: one byte and two nibbles.
-inline void unpack_rtdb_mtrd_ln(const unsigned char* entry, uint8_t* meter0, uint8_t* meter1,
-                                uint8_t* meter2) {
-    *meter0 = entry[0];
-    *meter1 = (uint8_t)(entry[1] >> 4);
-    *meter2 = (uint8_t)(entry[1] & 0x0f);
 }
