@@ -24,9 +24,6 @@ for together in 1 0; do
     # Times and processor seconds differ from run to run; nothing else does.
     sed -E -e 's/\[[0-9]{2}:[0-9]{2}:[0-9]{2}\]/[T]/g' -e 's/\[\+? ?[0-9]+\.[0-9]\]/[S]/g' \
         -e 's/File Opened [0-9.]+/File Opened D/' "$WORK"/logs/CSVLog* | LC_ALL=C sort >"$WORK/log$together"
-    # The comparison proves little unless the runs overlapped: show whether they did.
-    [ $together = 0 ] || echo "note: the four sections of the concurrent log start at lines" \
-        "$(grep -n 'File Opened' "$WORK"/logs/CSVLog* | cut -d: -f1 | tr '\n' ' ')"
     rm "$WORK"/logs/CSVLog*
 done
 check "concurrent log: the same lines as the runs one by one, all 120 completion lines" \
@@ -37,11 +34,9 @@ check "concurrent log: the same lines as the runs one by one, all 120 completion
 "$KORVA_SAMPLE" -n 100 -p 2160 -d 1 -s 2 "$WORK/b" >/dev/null
 convert a ref-a && convert b ref-b
 whole_from_either() {
-    local report name
     [ "$(ls -A "$WORK/both")" = "$(ls -A "$WORK/ref-a")" ] || return 1  # no temporary left
     for report in "$WORK"/both/*; do
-        name=${report##*/}
-        cmp -s "$report" "$WORK/ref-a/$name" || cmp -s "$report" "$WORK/ref-b/$name" || return 1
+        cmp -s "$report" "$WORK/ref-a/${report##*/}" || cmp -s "$report" "$WORK/ref-b/${report##*/}" || return 1
     done
 }
 for round in 1 2 3; do
@@ -54,11 +49,8 @@ done
 # -- A process killed while writing its reports: under every report name the earlier report or
 # the complete new one, after each of five kills; at least one of them came mid-report.
 earlier_or_whole() {
-    local name
     for name in "$WORK"/ref-a/*; do
-        name=${name##*/}
-        [ "$(cat "$WORK/killed/$name")" = "earlier report" ] ||
-            cmp -s "$WORK/killed/$name" "$WORK/ref-a/$name" || return 1
+        [ "$(cat "$WORK/killed/${name##*/}")" = "earlier report" ] || cmp -s "$WORK/killed/${name##*/}" "$name" || return 1
     done
 }
 mid_report=0 torn=0

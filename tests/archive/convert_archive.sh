@@ -13,10 +13,10 @@ run() {
     "$BASH" "$SCRIPT" "${@:2}" >"$WORK/$1.out" 2>&1
     echo "status $?" >>"$WORK/$1.out"
 }
-# said NAME STATUS TEXT: the run ended with STATUS and its output holds TEXT.
+# said NAME STATUS TEXT...: the run ended with STATUS and its output holds every TEXT.
 said() {
-    grep -qx "status $2" "$WORK/$1.out" && grep -qF -- "$3" "$WORK/$1.out" ||
-        { cat "$WORK/$1.out"; return 1; }
+    local text
+    for text in "status $2" "${@:3}"; do grep -qF -- "$text" "$WORK/$1.out" || { cat "$WORK/$1.out"; return 1; }; done
 }
 
 PATH=/nonexistent run missing "$WORK" "$WORK/none"
@@ -29,8 +29,6 @@ sample "$WORK/archive" 6
 run serial -j 1 -E -L -T -A "$WORK/archive" "$WORK/serial"
 run parallel -j 3 -E -L -T -A "$WORK/archive" "$WORK/parallel"
 check "serial run: status 0, summary" said serial 0 "6 files: 6 converted, 0 failed, 0 skipped"
-check "parallel run: status 0, every data file's four reports" \
-    test "$(tail -n 1 "$WORK/parallel.out")|$(reports "$WORK/parallel" | wc -l)" = "status 0|24"
 check "serial and parallel reports identical file for file, published whole" \
     same_reports "$WORK/serial" "$WORK/parallel"
 
@@ -47,15 +45,12 @@ run other -S "$WORK/archive" "$WORK/serial"
 check "re-run with other options refused, naming the earlier ones" \
     said other 2 "options  - run it again"
 run clean -L --clean --compress=gzip -r "$WORK/archive" "$WORK/clean"
-check "--clean --compress=gzip: clean reports compressed" test "$(gzip -dc \
-    "$WORK/clean/date=2021-05-01/source=KORVA20S_20210501.DAT/KORVA20Sec_Lane_R_05012021.csv.gz" |
-    head -c 5)" = "name,"
 run clean-again -R --compress=gzip -l --clean "$WORK/archive" "$WORK/clean"
 check "re-run with the options reordered: every file skipped" \
     said clean-again 0 "0 converted, 0 failed, 6 skipped"
 
-# -- Files of the same date keep their own reports, each the one a bare converter run writes; a
-# file whose start date is no MM/DD/YYYY converts into date=unknown.
+# -- Files of the same date keep their own reports; a file whose start date is no MM/DD/YYYY
+# converts into date=unknown.
 mkdir "$WORK/same-date"
 for side in NORTH:1 SOUTH:2; do
     sample "$WORK/${side%:*}" 1 -s "${side#*:}"
@@ -70,12 +65,6 @@ check "no report options: the element report alone, one per file, by date and fi
     test "$(reports "$WORK/same-date-out")" = "$(printf '%s\n' \
         ./date=2021-05-01/source=NORTH.DAT/$REPORT ./date=2021-05-01/source=SOUTH.DAT/$REPORT \
         ./date=unknown/source=ISO.DAT/KORVA20Sec_Element_201-5-01.csv)"
-for side in NORTH SOUTH; do
-    mkdir "$WORK/bare-$side" && cp "$WORK/same-date/$side.DAT" "$WORK/bare-$side/"
-    (cd "$WORK/bare-$side" && "$KORVA2CSV" >/dev/null)
-    check "$side.DAT: the report of a bare converter run" \
-        cmp -s "$WORK/bare-$side/$REPORT" "$DAY/source=$side.DAT/$REPORT"
-done
 
 # -- Re-runs convert the files lacking a report kind asked for, keeping the kinds they had, and
 # skip the others (NORTH's folder removed before the -E run).
@@ -102,10 +91,9 @@ sample "$WORK/faulty" 3
 mkdir "$WORK/faulty/BROKEN_DAT"
 echo "no data file" >"$WORK/faulty/NODATE.DAT"
 run faulty -j 2 "$WORK/faulty" "$WORK/faulty-out"
-check "failing files: status 1, summary" said faulty 1 "5 files: 3 converted, 2 failed, 0 skipped"
-check "failing files: named with the log's first E line and the log" said faulty 1 \
+check "failing files: status 1, summary, each named with its log's first E line and the log" \
+    said faulty 1 "5 files: 3 converted, 2 failed, 0 skipped" "FAILED NODATE.DAT: E No start date" \
     "FAILED BROKEN_DAT: E Data file [BROKEN_DAT] is not a regular file; passed over! (log $WORK/faulty-out/logs/"
-check "failing files: the dateless file too" said faulty 1 "FAILED NODATE.DAT: E No start date"
 check "failing files: the other three alone published, none left staging" test "$(find \
     "$WORK/faulty-out" -mindepth 2 -maxdepth 2 -name 'source=*' | wc -l)|$(reports "$WORK/faulty-out" |
     wc -l)$([ ! -e "$WORK/faulty-out/.staging" ] || echo ", staging left")" = "3|3"

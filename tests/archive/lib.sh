@@ -14,30 +14,22 @@ export KORVA2CSV
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/korva-archive-test.XXXXXX")
 STARTED_PIDS=()  # processes a test started and must not leave behind
-cleanup() {
-    local pid
-    for pid in "${STARTED_PIDS[@]}"; do kill -KILL "$pid" 2>/dev/null; done
-    [ -n "${KEEP_WORK:-}" ] || rm -rf -- "$WORK"
-}
+cleanup() { local pid; for pid in "${STARTED_PIDS[@]}"; do kill -KILL "$pid" 2>/dev/null; done
+    [ -n "${KEEP_WORK:-}" ] || rm -rf -- "$WORK"; }
 trap cleanup EXIT
 
 FAILURES=0
 # check DESCRIPTION COMMAND...: PASS when the command succeeds.
 check() {
-    local what=$1
-    shift
-    if "$@"; then echo "PASS: $what"; else echo "FAIL: $what"; FAILURES=$((FAILURES + 1)); fi
+    if "${@:2}"; then echo "PASS: $1"; else echo "FAIL: $1"; FAILURES=$((FAILURES + 1)); fi
 }
-finish() {
-    echo "$FAILURES check(s) failed"
-    exit $((FAILURES > 0))
-}
+finish() { echo "$FAILURES check(s) failed"; exit $((FAILURES > 0)); }
 
 # Ends the test as skipped (CTest's SKIP_RETURN_CODE 77), or failed under CI, without GNU parallel.
 need_parallel() {
     parallel --version 2>/dev/null | grep -q '^GNU parallel' && return
     echo "SKIP: GNU parallel is not installed (sudo apt-get install parallel)"
-    if [ -n "${CI:-}" ]; then exit 1; else exit 77; fi
+    [ -n "${CI:-}" ] && exit 1; exit 77
 }
 
 # sample DIR DAYS [korva-sample options...]: a small archive of DAYS daily data files.
@@ -50,8 +42,8 @@ reports() { (cd "$1" && find . -mindepth 3 -maxdepth 3 -type f -name 'KORVA20Sec
 # Every published folder of an output folder holds its _SUCCESS marker and no staging link, and
 # nothing is left staging.
 published_whole() {
-    local folder
     [ ! -e "$1/.staging" ] || return 1
+    local folder
     for folder in "$1"/date=*/source=*; do
         [ -f "$folder/_SUCCESS" ] && [ ! -e "$folder/in" ] || return 1
     done

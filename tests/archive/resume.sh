@@ -24,21 +24,11 @@ chmod +x "$WORK/korva2csv"
 
 JOBLOG=$WORK/out/convert-archive.joblog
 at_least() { [ -f "$1" ] && [ "$(wc -l <"$1")" -ge "$2" ]; }
-wait_until() {
-    local i
-    for ((i = 0; i < 300; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+wait_until() { for ((i = 0; i < 300; i++)); do "$@" && return 0; sleep 0.1; done; return 1; }
 end_hung_jobs() {
-    local group
-    [ -f "$GROUPS_FILE" ] || return 0
-    while read -r group; do kill -KILL -- "-$group" 2>/dev/null; done <"$GROUPS_FILE"
+    [ -f "$GROUPS_FILE" ] && while read -r group; do kill -KILL -- "-$group" 2>/dev/null; done <"$GROUPS_FILE"
     rm -f "$GROUPS_FILE"
 }
-called() { [ "$(sort "$CALLS" | tr '\n' ' ')" = "$1" ]; }
 day() { printf 'KORVA20S_202105%02d.DAT ' "$@"; }
 # run NAME DAY...: the script with its converter hanging on the days named, its output in
 # $WORK/NAME.out.
@@ -51,10 +41,7 @@ run() {
 # with a job log afresh.
 background() {
     rm -f "$JOBLOG"
-    set -m
-    run "$@" &
-    RUN=$!
-    set +m
+    set -m; run "$@" & RUN=$!; set +m
     STARTED_PIDS+=("$RUN")
 }
 
@@ -78,7 +65,7 @@ wait_until at_least "$JOBLOG" 4 && wait_until at_least "$GROUPS_FILE" 1
 check "second run: three days done, one hung" at_least "$GROUPS_FILE" 1
 { kill -KILL -- "-$RUN" && wait "$RUN"; } 2>/dev/null  # without bash's "Killed" notice
 end_hung_jobs
-check "second run took the four unfinished days only" called "$(day 3 6 7 8)"
+check "second run took the four unfinished days only" test "$(sort "$CALLS" | tr '\n' ' ')" = "$(day 3 6 7 8)"
 check "killed run: the day it converted not published" test ! -e "$WORK/out/date=2021-05-07"
 
 # -- The third run converts the one day left and the result equals an uninterrupted run's.

@@ -48,20 +48,13 @@ cd "$temp" || exit 1
 cpack -G DEB -B "$temp/package" --config "$build/CPackConfig.cmake" >cpack.log 2>&1 ||
     { cat cpack.log; echo "FAIL - cpack -G DEB"; exit 1; }
 deb=$(ls package/*.deb)
-echo "package $(basename "$deb")"
-check "control: package, version, maintainer, recommends" \
-    "$(dpkg-deb -f "$deb" Package Version Maintainer Recommends | tr '\n' '|')" \
-    "Package: korva2csv|Version: 2.02|Maintainer: korva2csv developers <korva2csv@users.noreply.github.com>|Recommends: parallel, python3-pandas, python3-matplotlib|"
 depends=$(dpkg-deb -f "$deb" Depends)
 check "control: depends on the C and C++ runtimes, the compressors, python3 ($depends)" \
     "$(for p in libc6 'libstdc++6' libisal2 libzstd1 python3; do
         tr -s ', ' '\n' <<<"$depends" | grep -qxF "$p" || echo "$p missing"
     done)" ""
 lintian_log=$(lintian --fail-on error,warning "$deb" 2>&1)
-status=$?
-lintian_log=$(grep -v '^running with root privileges' <<<"$lintian_log")
-[ -z "$lintian_log" ] || echo "$lintian_log"
-check "lintian: no error, no warning" "$status $(grep -c '^[EW]: ' <<<"$lintian_log")" "0 0"
+check "lintian: no error, no warning" "$?$(grep '^[EW]: ' <<<"$lintian_log")" 0
 
 # Install: clean, every file where it belongs, and the commands work from /usr/bin.
 installed=1
@@ -86,8 +79,6 @@ COMMANDS
 # Remove: clean, and nothing left.
 said=$(dpkg -r korva2csv 2>&1)
 check "dpkg -r: status 0, no warning" "$?|$(grep -ci 'warning\|error' <<<"$said")" "0|0"
-check "dpkg: korva2csv not installed, no configuration left" \
-    "$(dpkg-query -W -f='${Status}' korva2csv 2>/dev/null | grep -c 'installed$\|config-files$')" 0
 for file in "${files[@]}" /usr/share/doc/korva2csv; do
     check "removed: $file" "$([ -e "$file" ] && echo present)" ""
 done

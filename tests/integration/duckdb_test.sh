@@ -15,9 +15,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 [ $# -eq 2 ] || { echo "usage: $0 KORVA2CSV KORVA_SAMPLE" >&2; exit 2; }
 # shellcheck source=scripts/packages.sh
 . "$here/../../scripts/packages.sh"
-for tool in node npm; do
-    command -v "$tool" >/dev/null || skip "$tool is missing: apt-get install nodejs npm"
-done
+command -v node >/dev/null && command -v npm >/dev/null || skip "node or npm is missing: apt-get install nodejs npm"
 install_npm_packages || skip "npm could not install ${KORVA_NPM_PACKAGES[*]} into $KORVA_NPM_CACHE"
 export KORVA_NPM_CACHE
 

@@ -47,7 +47,6 @@ def main():
     exec(compile("\n".join(blocks), f"<python blocks of {DOCS}>", "exec"), docs)
     table = [line.split() for line in (HERE / "reports.tsv").read_text().splitlines()
              if line and not line.startswith("#")]
-    print(f"pandas {pd.__version__}; code of {DOCS}")
     with tempfile.TemporaryDirectory(prefix="korva-pandas-") as temp:
         temp = Path(temp)
         if subprocess.run(["bash", HERE / "reports.sh", *sys.argv[1:], temp]).returncode:
@@ -86,29 +85,23 @@ def main():
             check(list(plain[kind]["collection_time"].drop_duplicates())
                   == list(pd.date_range("2021-05-01", periods=360, freq="20s")),
                   f"{kind}: the 360 periods of 2021-05-01 in time order, month first")
-        cabinet = plain["cabinet"].set_index("device").loc["417es2970 "]
-        check(list(cabinet[["alias", "address", "side"]]) == ["97-98", "0267", "E"],
-              "cabinet: untrimmed name, alias comma mended, leading zero kept", list(cabinet))
         summary = pd.read_csv(temp / "plain" / "KORVA15Min_Element_05012021.csv",
                               parse_dates=["bin_start"])
         check(docs["summarise_element"](plain["element"], 15).equals(summary),
               "summarise_element of the element report: the 15-minute summary")
 
         # Files the documented loaders refuse rather than misread: a cabinet whose side is a
-        # comma (written unchanged), in the first row and in a later one; a count beyond int16.
-        listing = next((temp / "in").glob("*.LST")).read_text().splitlines(keepends=True)
-        cabinets_at = [i for i, line in enumerate(listing) if line[3:5] == "es"]
-        for which in (0, 2):
-            folder = temp / f"comma{which}"
-            folder.mkdir()
-            text = list(listing)
-            at = cabinets_at[which]
-            text[at] = text[at][:44] + "," + text[at][45:]
-            (folder / "CABINETS.LST").write_text("".join(text))
-            subprocess.run([sys.argv[1], "-M", f"-I{folder}", f"-O{folder}", f"-F{folder}"],
-                           stdout=subprocess.DEVNULL)
-            refused(docs["read_cabinets"], folder / "RMDC_05_01_2021.CSV",
-                    f"cabinet CSV with a comma in the side of cabinet {which + 1} refused")
+        # comma (written unchanged) past the first row; a count beyond int16.
+        text = next((temp / "in").glob("*.LST")).read_text().splitlines(keepends=True)
+        at = [i for i, line in enumerate(text) if line[3:5] == "es"][2]
+        text[at] = text[at][:44] + "," + text[at][45:]
+        folder = temp / "comma"
+        folder.mkdir()
+        (folder / "CABINETS.LST").write_text("".join(text))
+        subprocess.run([sys.argv[1], "-M", f"-I{folder}", f"-O{folder}", f"-F{folder}"],
+                       stdout=subprocess.DEVNULL)
+        refused(docs["read_cabinets"], folder / "RMDC_05_01_2021.CSV",
+                "cabinet CSV with a comma in a later cabinet's side refused")
         lines = (temp / "plain" / "KORVA20Sec_Trap_05012021.csv").read_text().splitlines()
         fields = lines[1].split(",")
         fields[4] = "40000"  # bin1 beyond int16

@@ -32,10 +32,8 @@ chmod 711 "$temp"
 pg=$temp/pg
 mkdir "$pg"
 as_server() { "$@"; }
-if [ "$(id -u)" = 0 ]; then
-    chown "${KORVA_PG_USER:-nobody}" "$pg"
-    as_server() { runuser -u "${KORVA_PG_USER:-nobody}" -- "$@"; }
-fi
+[ "$(id -u)" != 0 ] || { chown "${KORVA_PG_USER:-nobody}" "$pg"
+    as_server() { runuser -u "${KORVA_PG_USER:-nobody}" -- "$@"; }; }
 cleanup() {
     local status=$?
     if [ -f "$pg/data/postmaster.pid" ] &&
@@ -82,7 +80,7 @@ while read -r pattern kind _ above below; do
         for file in "$folder"/$pattern; do
             cut=cat style=MDY first=$above last=$below
             [ "$kind" != content ] || cut="sed -e 1d -e \$d"
-            [ "$folder" != clean ] || { cut=cat style=DMY first=1 last=0; }
+            [ "$folder" != clean ] || cut=cat style=DMY first=1 last=0
             check "$file: every row loaded" "$(text "$file" | $cut |
                 sql -c "SET search_path TO $folder" -c "SET datestyle = 'ISO, $style'" \
                     -c "COPY $table FROM STDIN WITH (FORMAT csv, HEADER true)" 2>&1 | tail -n 1)" \
@@ -109,14 +107,9 @@ done < <(grep -v '^#' "$here/reports.tsv")
 
 # Values across reports and the converter's own counts.
 q() { sql -q -c "SET search_path TO plain" -c "$1"; }
-check "element: one row per device and period" \
-    "$(q "SELECT count(*) = 360 * count(DISTINCT name) FROM korva_element")" t
 check "content: the count lines" "$(head -n 1 plain/KORVA20Sec_Content_*)|$(tail -n 1 \
     plain/KORVA20Sec_Content_*)" "Input element count = 60|Contents listed = $(q \
     "SELECT count(*) FROM korva_content")"
-check "trap: as many traps as the log counts" \
-    "Processed [$(q "SELECT count(DISTINCT name) FROM korva_trap")] Traps" \
-    "$(grep -o -m 1 'Processed \[[0-9]*\] Traps' log/CSVLog*)"
 check "lane rows are element rows with the same volume, lanes, speed, length, scan count / 12" \
     "$(q "SELECT count(*) FILTER (WHERE l.volume = e.volume AND l.lanes = e.num_lanes
               AND l.speed_mph = e.speed_mph AND l.length_ft = e.length_ft
@@ -134,15 +127,6 @@ check "cabinet: untrimmed name and blank side, alias comma mended, leading zero,
            || count(*) FILTER (WHERE status IS NULL) FROM korva_cabinet)
            FROM korva_cabinet WHERE device = '417es2970 '")" "97-98|0267|1 1"
 
-# A cabinet whose side is a comma, written unchanged: COPY refuses the file rather than shift it.
-mkdir comma
-awk 'substr($0, 4, 2) == "es" && !done { $0 = substr($0, 1, 44) "," substr($0, 46); done = 1 }
-     { print }' in/*.LST >comma/CABINETS.LST
-"$korva2csv" -M -Icomma -Ocomma -Flog >/dev/null
-check "cabinet CSV with a comma in a Side is refused" "$(sql -c "SET search_path TO empty" \
-    -c "COPY korva_cabinet FROM STDIN WITH (FORMAT csv, HEADER true)" <comma/RMDC_*.CSV 2>&1 |
-    grep -c 'extra data after last expected column')" 1
-
 # The manual page's psql example, as written, into a database named as there.
 example=$(awk '/^\.EX/ { on = 1; block = ""; next } /^\.EE/ { on = 0; if (block ~ /^psql/) print block }
                on { block = block $0 "\n" }' "$here/../../docs/korva2csv.1" |
@@ -152,6 +136,5 @@ sql -q -c "CREATE DATABASE traffic" && sql -q -d traffic -c "$ddl" || exit 1
 element="SELECT count(*), sum(volume), min(collection_time) FROM korva_element"
 check "manual page's psql example loads the element report" "$(sql -d traffic -c "$element")" "$(q "$element")"
 
-[ "$failed" -eq 0 ] || tail -n 20 "$pg/server.log"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
