@@ -6,7 +6,6 @@ summary; the documented refusals.
 usage: pandas_test.py KORVA2CSV KORVA_SAMPLE   (77: pandas or zstandard missing, unless CI is set)
 """
 
-import os
 import re
 import subprocess
 import sys
@@ -16,20 +15,10 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 DOCS = HERE.parent.parent / "docs" / "reports.md"
 
-try:
-    import pandas as pd
-    import zstandard  # noqa: F401 -- what pandas reads .zst reports with
-except ImportError as missing:
-    print(f"{missing.name} is missing: apt-get install python3-pandas python3-zstandard")
-    sys.exit(1 if os.environ.get("CI") else 77)
+from checks import check, finish, need
 
-passed = failed = 0
-
-
-def check(ok, what, detail=""):
-    global passed, failed
-    passed, failed = passed + bool(ok), failed + (not ok)
-    print(f"{'ok  ' if ok else 'FAIL'} - {what}{': ' + str(detail) if detail and not ok else ''}")
+# zstandard: what pandas reads .zst reports with.
+pd, _ = need("python3-pandas python3-zstandard", "pandas", "zstandard")
 
 
 def refused(read, path, what):
@@ -107,8 +96,7 @@ def main():
         fields[4] = "40000"  # bin1 beyond int16
         (temp / "wide.csv").write_text(f"{lines[0]}\n{','.join(fields)}\n")
         refused(docs["read_trap"], temp / "wide.csv", "a count beyond its dtype refused, not wrapped")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return finish()
 
 
 if __name__ == "__main__":

@@ -5,7 +5,6 @@ data against the summary, the pictures, an empty day and bad input.
 usage: plot_test.py KORVA2CSV KORVA_SAMPLE KORVA2CSV_PLOT   (77: pandas or matplotlib missing)
 """
 
-import os
 import struct
 import subprocess
 import sys
@@ -13,21 +12,10 @@ import tempfile
 from importlib.machinery import SourceFileLoader
 from pathlib import Path
 
-try:
-    import numpy as np
-    import pandas as pd
-    import matplotlib  # noqa: F401 -- what the script draws with
-except ImportError as missing:
-    print(f"{missing.name} is missing: apt-get install python3-pandas python3-matplotlib")
-    sys.exit(1 if os.environ.get("CI") else 77)
+from checks import check, finish, need
 
-passed = failed = 0
-
-
-def check(ok, what, detail=""):
-    global passed, failed
-    passed, failed = passed + bool(ok), failed + (not ok)
-    print(f"{'ok  ' if ok else 'FAIL'} - {what}{': ' + str(detail) if detail and not ok else ''}")
+# matplotlib: what the script draws with.
+np, pd, _ = need("python3-pandas python3-matplotlib", "numpy", "pandas", "matplotlib")
 
 
 def run(*args):
@@ -117,8 +105,7 @@ def main():
                   and message in result.stderr and not list(folder.glob("*.png")),
                   f"{what}: status {status}, message, no picture",
                   f"{result.returncode} {result.stderr}")
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    return finish()
 
 
 if __name__ == "__main__":
