@@ -4,15 +4,16 @@
 #include <string>
 #include <vector>
 
-#include "Common.h"
+#include "base/Limits.h"
 
 namespace {
 
 // "date HH:MM:SS" of period c, with the element report's trailing blank when asked.
-std::string Time(int c, bool blank) {
+std::string Time(const tagDATAFILE& file, int c, bool blank) {
     char text[32];
     snprintf(text, sizeof text, blank ? "%10.10s %2.2u:%2.2u:%2.2u " : "%10.10s %2.2u:%2.2u:%2.2u",
-             szDataStartTime, (unsigned)(c / 180), (unsigned)(c % 180 / 3), (unsigned)(c % 3 * 20));
+             file.header.szDataStartTime, (unsigned)(c / 180), (unsigned)(c % 180 / 3),
+             (unsigned)(c % 3 * 20));
     return text;
 }
 
@@ -63,7 +64,7 @@ void PlainElementReport(const tagPLAINDAY& day, FILE* out) {
         "LenTenths,Bin1,Bin2,Bin3,Bin4,SpdFlag,SpdFlag2,SpdNPds,EstLength,CalcSpdTenths,"
         "ScanCntSum,CollectionTime\n",
         out);
-    Rows(day, LaneListed, [out](const tagDEVICE& d, const tagPERIODVALUES& v, int c) {
+    Rows(day, LaneListed, [out, &day](const tagDEVICE& d, const tagPERIODVALUES& v, int c) {
         unsigned colour[3];
         Colours(v, colour);
         fprintf(
@@ -73,16 +74,16 @@ void PlainElementReport(const tagPLAINDAY& day, FILE* out) {
             v.ucNPds, colour[0], colour[1], colour[2], v.usSpdTenths / 10.0f, v.usLenTenths / 10.0f,
             v.usBin1, v.usBin2, v.usBin3, v.usBin4, v.usSpdFlag, v.usSpdFlag2, v.ucSpdNPds,
             v.usEstLength, (double)v.usCalcSpdTenths,
-            (int32_t)((uint32_t)v.usNumLanes * v.usScanCnt), Time(c, true).c_str());
+            (int32_t)((uint32_t)v.usNumLanes * v.usScanCnt), Time(*day.lpFile, c, true).c_str());
     });
 }
 
 void PlainLaneReport(const tagPLAINDAY& day, FILE* out) {
     fputs("name,collectiontime,lanes,volume,occupancy (%),status,incident,speed,length\n", out);
-    Rows(day, LaneListed, [out](const tagDEVICE& d, const tagPERIODVALUES& v, int c) {
-        fprintf(out, "%s,%s,%u,%u,%2.2f,%u,%u,%2.1f,%2.1f\n", d.szName, Time(c, false).c_str(),
-                v.usNumLanes, v.usVolume, v.usScanCnt / 12.0f, v.usFlag, v.usIncident,
-                v.usSpdTenths / 10.0f, v.usLenTenths / 10.0f);
+    Rows(day, LaneListed, [out, &day](const tagDEVICE& d, const tagPERIODVALUES& v, int c) {
+        fprintf(out, "%s,%s,%u,%u,%2.2f,%u,%u,%2.1f,%2.1f\n", d.szName,
+                Time(*day.lpFile, c, false).c_str(), v.usNumLanes, v.usVolume, v.usScanCnt / 12.0f,
+                v.usFlag, v.usIncident, v.usSpdTenths / 10.0f, v.usLenTenths / 10.0f);
     });
 }
 
@@ -92,9 +93,9 @@ void PlainTrapReport(const tagPLAINDAY& day, FILE* out) {
         "bin3 (42.1-72.0),bin4 (72.1-115.0 ),flag1,flag2\n",
         out);
     auto listed = [](const tagDEVICE& d) { return d.usType == DEVICE_SPEED_TRAP; };
-    Rows(day, listed, [out](const tagDEVICE& d, const tagPERIODVALUES& v, int c) {
-        fprintf(out, "%s,%s,%2.1f,%2.1f,%u,%u,%u,%u,%u,%u\n", d.szName, Time(c, false).c_str(),
-                v.usSpdTenths / 10.0f, v.usLenTenths / 10.0f, v.usBin1, v.usBin2, v.usBin3,
-                v.usBin4, v.usSpdFlag, v.usSpdFlag2);
+    Rows(day, listed, [out, &day](const tagDEVICE& d, const tagPERIODVALUES& v, int c) {
+        fprintf(out, "%s,%s,%2.1f,%2.1f,%u,%u,%u,%u,%u,%u\n", d.szName,
+                Time(*day.lpFile, c, false).c_str(), v.usSpdTenths / 10.0f, v.usLenTenths / 10.0f,
+                v.usBin1, v.usBin2, v.usBin3, v.usBin4, v.usSpdFlag, v.usSpdFlag2);
     });
 }

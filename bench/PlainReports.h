@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "Process20SecondDataFile.h"
+#include "datafile/Blocks.h"
 
 // A whole day of the values of every device of a loaded file, made by the converter's own steps
 // in one block: the writers below then only format.

@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "Common.h"
-#include "Process20SecondDataFile.h"
+#include "datafile/Blocks.h"
+#include "datafile/DataFile.h"
+#include "datafile/Links.h"
 
 using namespace korvabench;
 
@@ -29,9 +30,9 @@ const double kMiB = 1024.0 * 1024.0;
 std::string outputRoot;
 
 // The steps log into a temporary file that nobody reads.
-FILE* Log() {
-    static FILE* log = tmpfile();
-    return log;
+tagLOG* Log() {
+    static tagLOG log{tmpfile()};
+    return &log;
 }
 
 // The days in memory, each read once.

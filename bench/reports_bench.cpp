@@ -16,7 +16,8 @@
 
 #include "BenchSupport.h"
 #include "PlainReports.h"
-#include "Process20SecondDataFile.h"
+#include "datafile/DataFile.h"
+#include "reports/Reports.h"
 
 using namespace korvabench;
 
@@ -57,15 +58,15 @@ const tagCOMPRESSION kCompressions[] = {
 const double kCompressedTimeTarget = 1.2;   // run / program, at most
 const double kCompressedSizeTarget = 1.05;  // run's report / program's output, at most
 const double kCompressedRssTarget = 32;     // MiB above the plain -E run's peak, at most
-const double kSummaryTimeTarget = 1.0;  // --aggregate=15 run / -E run, at most
-const double kSummaryRssTarget = 1.0;   // MiB above the -E run's peak, at most (the same memory)
+const double kSummaryTimeTarget = 1.0;      // --aggregate=15 run / -E run, at most
+const double kSummaryRssTarget = 1.0;  // MiB above the -E run's peak, at most (the same memory)
 
 // Everything the benchmarks write lands here; removed at the end.
 std::string outputRoot;
 
-FILE* Log() {
-    static FILE* log = tmpfile();
-    return log;
+tagLOG* Log() {
+    static tagLOG log{tmpfile()};
+    return &log;
 }
 
 // The days in memory, each read once.
@@ -101,21 +102,21 @@ void SetRates(benchmark::State& state, long long rows, long long bytes) {
 
 // The references run on the sample day only.
 const tagDAY kReferenceDay = SampleDay(2000);
-struct tagREPORTKIND {
+struct tagBENCHKIND {
     const char* szName;
-    int (*write)(const tagDATAFILE& file, FILE* log, const char* folder);
+    int tagSETTINGS::*lpAsked;  // the report option that asks for it
     void (*reference)(const tagPLAINDAY& day, FILE* out);
     double dTarget;  // reference / fast at least
     std::vector<tagDAY> days;
 };
-const tagREPORTKIND kKinds[] = {
+const tagBENCHKIND kKinds[] = {
     {"Element",
-     WriteDataAsCSVElementData,
+     &tagSETTINGS::bWRITEELEMENTS,
      PlainElementReport,
      20,
      {SampleDay(2000), RealisticDay(2000)}},
-    {"Lane", WriteDataAsCSVLaneData, PlainLaneReport, 10, {SampleDay(2000)}},
-    {"Trap", WriteDataAsCSVTrapData, PlainTrapReport, 10, {SampleDay(2000)}},
+    {"Lane", &tagSETTINGS::bWRITELANES, PlainLaneReport, 10, {SampleDay(2000)}},
+    {"Trap", &tagSETTINGS::bWRITETRAPS, PlainTrapReport, 10, {SampleDay(2000)}},
 };
 
 std::string Name(const char* what, const tagDAY& day) {
@@ -126,7 +127,7 @@ std::string Name(const char* what, const tagDAY& day) {
 
 // The converter's writer, into an output folder of its own, as a run calls it, on the file
 // loaded (untimed) by LoadDataFile.
-void Writer(benchmark::State& state, const tagREPORTKIND* kind, tagDAY day) {
+void Writer(benchmark::State& state, const tagBENCHKIND* kind, tagDAY day) {
     const std::vector<char>& bytes = Bytes(day);
     tagDATAFILE file;
     if (!LoadDataFile(bytes.data(), (int)bytes.size(), "bench", &file, Log())) {
@@ -135,9 +136,13 @@ void Writer(benchmark::State& state, const tagREPORTKIND* kind, tagDAY day) {
     }
     std::string name = Name(kind->szName, day);
     std::string folder = Folder(kind->szName + day.Name());
+    static tagSETTINGS settings;
+    settings = tagSETTINGS{};
+    settings.*kind->lpAsked = 1;
+    snprintf(settings.szTargetFolder, sizeof settings.szTargetFolder, "%s", folder.c_str());
     long long rows = 0, reportBytes = 0;
     for (auto _ : state) {
-        int written = kind->write(file, Log(), folder.c_str());
+        int written = WriteReports(file, settings, "bench", Log());
         state.PauseTiming();
         std::vector<std::string> reports = FilesEndingIn(folder, ".csv");
         bool good = written == 1 && reports.size() == 1;
@@ -157,7 +162,7 @@ void Writer(benchmark::State& state, const tagREPORTKIND* kind, tagDAY day) {
 
 // The one-fprintf-per-row reference into a plain stdio stream, from a whole day of values made
 // beforehand (untimed).
-void ReferenceWriter(benchmark::State& state, const tagREPORTKIND* kind) {
+void ReferenceWriter(benchmark::State& state, const tagBENCHKIND* kind) {
     const std::vector<char>& bytes = Bytes(kReferenceDay);
     tagDATAFILE file;
     if (!LoadDataFile(bytes.data(), (int)bytes.size(), "bench", &file, Log())) {
@@ -336,8 +341,7 @@ void SummaryAgainstElement(benchmark::State& state) {
     tagCHILDRUN summary{}, element{};
     long long summaryBytes = 0, elementBytes = 0;
     // One run and what it left: exactly one report, whose name starts with prefix.
-    auto run = [&](const char* option, const char* prefix, tagCHILDRUN* result,
-                   long long* bytes) {
+    auto run = [&](const char* option, const char* prefix, tagCHILDRUN* result, long long* bytes) {
         *result = RunChild(ConverterArgs({option}, input, folder));
         std::vector<std::string> reports = FilesEndingIn(folder, ".csv");
         bool good = result->iStatus == 0 && reports.size() == 1 &&
@@ -381,7 +385,7 @@ void Register() {
     auto once = [](benchmark::internal::Benchmark* b) {
         b->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(kRepetitions);
     };
-    for (const tagREPORTKIND& kind : kKinds) {
+    for (const tagBENCHKIND& kind : kKinds) {
         for (const tagDAY& day : kind.days)
             once(benchmark::RegisterBenchmark(Name(kind.szName, day).c_str(), Writer, &kind, day));
         once(benchmark::RegisterBenchmark((Name(kind.szName, kReferenceDay) + "/Reference").c_str(),
@@ -413,7 +417,7 @@ double Best(const std::vector<double>& seconds) {
 void Summary(const Results& results) {
     printf("\nReports: median wall time [min-max] of %d repetitions\n", kRepetitions);
     printf("%-26s %-28s %12s %9s\n", "writer/day", "wall", "rows/s", "MB");
-    for (const tagREPORTKIND& kind : kKinds) {
+    for (const tagBENCHKIND& kind : kKinds) {
         std::vector<std::string> names;
         for (const tagDAY& day : kind.days) names.push_back(Name(kind.szName, day));
         names.push_back(Name(kind.szName, kReferenceDay) + "/Reference");
@@ -424,7 +428,7 @@ void Summary(const Results& results) {
     }
     printf("\nReference / converter's writer, %s: ratio of the medians (of the best times)\n",
            kReferenceDay.Name().c_str());
-    for (const tagREPORTKIND& kind : kKinds) {
+    for (const tagBENCHKIND& kind : kKinds) {
         std::vector<double> fast = results.Seconds(Name(kind.szName, kReferenceDay));
         std::vector<double> slow = results.Seconds(Name(kind.szName, kReferenceDay) + "/Reference");
         double ratio = Median(slow) / Median(fast);
@@ -514,12 +518,10 @@ void Summary(const Results& results) {
         double rss = Median(results.Counter(summaryName, "peak_rss"));
         double elementRss = Median(results.Counter(summaryName, "element_rss"));
         double above = (rss - elementRss) / kMiB;
-        printf(
-            "peak memory %.1f MiB against %.1f MiB of -E (%+.1f MiB), target <= +%g MiB: %s\n",
-            rss / kMiB, elementRss / kMiB, above, kSummaryRssTarget,
-            above <= kSummaryRssTarget ? "met" : "MISSED");
-        printf("report %.2f MB against %.1f MB of -E\n",
-               Median(results.Counter(summaryName, "MB")),
+        printf("peak memory %.1f MiB against %.1f MiB of -E (%+.1f MiB), target <= +%g MiB: %s\n",
+               rss / kMiB, elementRss / kMiB, above, kSummaryRssTarget,
+               above <= kSummaryRssTarget ? "met" : "MISSED");
+        printf("report %.2f MB against %.1f MB of -E\n", Median(results.Counter(summaryName, "MB")),
                Median(results.Counter(summaryName, "element_MB")));
     }
 }

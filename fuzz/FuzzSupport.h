@@ -1,5 +1,5 @@
 // What the fuzz targets share: a scratch folder pair on a RAM disk where one is available,
-// quiet consoles, and a clean slate of options before every input.
+// quiet consoles, and settings of no option before every input.
 #pragma once
 
 #include <unistd.h>
@@ -9,13 +9,14 @@
 #include <filesystem>
 #include <string>
 
-#include "Common.h"
+#include "base/RunLog.h"
+#include "cli/Settings.h"
 
 namespace fuzzsupport {
 
 struct Scratch {
     std::string in, out;  // both end in '/'
-    FILE* log;
+    tagLOG log;
 };
 
 // Made once per process: input and output folders, a log that goes nowhere, and a console
@@ -29,7 +30,7 @@ inline Scratch& Folders() {
         std::filesystem::create_directory(root + "/in");
         std::filesystem::create_directory(root + "/out");
         if (!freopen("/dev/null", "w", stdout)) abort();
-        return Scratch{root + "/in/", root + "/out/", fopen("/dev/null", "w")};
+        return Scratch{root + "/in/", root + "/out/", tagLOG{fopen("/dev/null", "w")}};
     }();
     return scratch;
 }
@@ -48,12 +49,13 @@ inline void Empty(const std::string& folder) {
         std::filesystem::remove(entry.path(), ignored);
 }
 
-inline void ResetOptions() {
-    for (int* flag : {&bWRITEELEMENTS, &bWRITELANES, &bWRITETRAPS, &bLISTALLELEMENTS, &bCONVERTMETA,
-                      &bINCLUDESPEEDLANES, &bINCLUDEMETERS, &bWRITEROWSFIRST, &bPERIOD, &bDEVICE})
-        *flag = 0;
-    for (char* text : {szPeriod, szDevice, szCmdLine, szSourceFolder, szTargetFolder, szLogFolder})
-        text[0] = '\0';
+// Settings of no option, with the scratch folders.
+inline tagSETTINGS& Settings() {
+    static tagSETTINGS settings;
+    settings = tagSETTINGS{};
+    snprintf(settings.szSourceFolder, sizeof settings.szSourceFolder, "%s", Folders().in.c_str());
+    snprintf(settings.szTargetFolder, sizeof settings.szTargetFolder, "%s", Folders().out.c_str());
+    return settings;
 }
 
 }  // namespace fuzzsupport

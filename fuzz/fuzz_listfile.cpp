@@ -2,12 +2,12 @@
 #include <cstdint>
 
 #include "FuzzSupport.h"
-#include "ProcessMetaDataFile.h"
+#include "cabinets/Cabinet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::Scratch& scratch = fuzzsupport::Folders();
     fuzzsupport::WriteInput(scratch.in + "F.LST", data, size);
-    ProcessMetadataFile(scratch.in.c_str(), scratch.out.c_str(), "F.LST", scratch.log);
+    ProcessMetadataFile(fuzzsupport::Settings(), "F.LST", &scratch.log);
     fuzzsupport::Empty(scratch.out);
     return 0;
 }

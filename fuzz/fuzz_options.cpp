@@ -4,11 +4,10 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "main.h"
+#include "cli/Options.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::Folders();
-    fuzzsupport::ResetOptions();
     std::vector<std::string> words(1, "korva2csv");
     words.emplace_back();
     for (size_t i = 0; i < size; i++) {
@@ -20,6 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    ProcessCommandLine((int)words.size(), argv.data());
+    static tagSETTINGS settings;
+    settings = tagSETTINGS{};
+    ProcessCommandLine((int)words.size(), argv.data(), &settings);
     return 0;
 }

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "output/ReportFile.h"
+
 namespace korvatest {
 
 // The reports the tests write get the permissions the umask gives, as the converter's do: the
@@ -20,19 +22,6 @@ struct UmaskReader : ::testing::Environment {
 };
 static ::testing::Environment* const umaskReader =
     ::testing::AddGlobalTestEnvironment(new UmaskReader);
-
-void ResetGlobals() {
-    bWRITEELEMENTS = bWRITELANES = bWRITETRAPS = bLISTALLELEMENTS = bCONVERTMETA = 0;
-    bINCLUDESPEEDLANES = bINCLUDEMETERS = bWRITEROWSFIRST = bPERIOD = bDEVICE = 0;
-    for (char* text : {szPeriod, szDevice, szCmdLine, szMetadataDate, szSourceFolder,
-                       szTargetFolder, szLogFolder})
-        text[0] = '\0';
-    ReadDataHeader("", 0);
-    iCabinetMetaData = 0;
-    iCompression = COMPRESS_NONE;
-    iCompressionLevel = bClean = iAggregates = 0;
-    strcpy(szTime, "12:34:56");
-}
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/korva-test-XXXXXX";
@@ -44,11 +33,11 @@ TempDir::~TempDir() {
 }
 
 std::string MemoryLog::Text() {
-    fflush(file);
-    std::string text((size_t)ftell(file), '\0');
-    rewind(file);
-    text.resize(fread(&text[0], 1, text.size(), file));
-    fseek(file, 0, SEEK_END);
+    fflush(lpFile);
+    std::string text((size_t)ftell(lpFile), '\0');
+    rewind(lpFile);
+    text.resize(fread(&text[0], 1, text.size(), lpFile));
+    fseek(lpFile, 0, SEEK_END);
     return text;
 }
 
@@ -182,7 +171,9 @@ RunResult RunKorva(const std::vector<std::string>& args, const std::string& cwd,
 
 int WithFileSizeLimit(long limit, const std::function<int()>& body) {
     return InChild([&] {
-        signal(SIGXFSZ, SIG_IGN);
+        // At its default the signal kills a writer past the limit: a converter run must set it
+        // aside itself, so that the write fails instead.
+        signal(SIGXFSZ, SIG_DFL);
         struct rlimit size = {(rlim_t)limit, (rlim_t)limit};
         setrlimit(RLIMIT_FSIZE, &size);
         int result = body();

@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "Common.h"
-#include "Process20SecondDataFile.h"
+#include "base/Clock.h"
+#include "base/Limits.h"
+#include "base/RunLog.h"
+#include "cli/Settings.h"
+#include "datafile/Blocks.h"
+#include "datafile/DataFile.h"
 
 namespace korvatest {
-
-// Clears every option, folder, header value and the list state.
-void ResetGlobals();
 
 // A fresh folder under /tmp, removed with everything in it at the end of the test.
 struct TempDir {
@@ -26,24 +27,30 @@ struct TempDir {
     std::string operator/(const std::string& name) const { return path + name; }
 };
 
-// A log stream in memory (a temporary file) and what was written to it so far.
-struct MemoryLog {
-    FILE* file = tmpfile();
-    ~MemoryLog() { fclose(file); }
+// A log in memory (a temporary file) and what was written to it so far.
+struct MemoryLog : tagLOG {
+    MemoryLog() { lpFile = tmpfile(); }
+    ~MemoryLog() { fclose(lpFile); }
     std::string Text();
 };
 
-// The common fixture: globals cleared before and after, a log in memory, a scratch folder, and
-// a data file loaded as the converter loads it.
+// The common fixture: a fixed time stamp, settings of no option, a log in memory, a scratch
+// folder, and a data file loaded as the converter loads it.
 class KorvaTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetGlobals(); }
-    void TearDown() override { ResetGlobals(); }
+    void SetUp() override { strcpy(szTime, "12:34:56"); }
     // Runs LoadDataFile over an exactly sized copy of bytes (so that the sanitizer catches any
     // read past the end), kept for as long as file is used; returns its result.
     int Load(const std::string& bytes, const char* name = "F.DAT") {
         buffer.assign(bytes.begin(), bytes.end());
-        return LoadDataFile(buffer.data(), (int)buffer.size(), name, &file, log.file);
+        return LoadDataFile(buffer.data(), (int)buffer.size(), name, &file, &log);
+    }
+    tagSETTINGS settings;
+    // The settings with these source and target folders (each ending in '/').
+    tagSETTINGS& In(const std::string& source, const std::string& target) {
+        snprintf(settings.szSourceFolder, sizeof settings.szSourceFolder, "%s", source.c_str());
+        snprintf(settings.szTargetFolder, sizeof settings.szTargetFolder, "%s", target.c_str());
+        return settings;
     }
     MemoryLog log;
     TempDir dir;
@@ -101,8 +108,9 @@ struct RunResult {
 RunResult RunKorva(const std::vector<std::string>& args, const std::string& cwd,
                    long memoryLimit = 0);
 
-// Runs body in a child process whose files cannot grow past limit bytes (a write past it fails
-// with EFBIG); returns body's result.
+// Runs body in a child process whose files cannot grow past limit bytes, with SIGXFSZ at its
+// default (which kills a process writing past it unless it has set the signal aside); returns
+// body's result.
 int WithFileSizeLimit(long limit, const std::function<int()>& body);
 
 // A fixed-column cabinet line from its 13 fields, name to status (each padded or cut to its

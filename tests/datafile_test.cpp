@@ -1,7 +1,7 @@
 // The head of a data file: the ASCII header, the name table read into the device table, and
 // how much of each device's data block lies inside the file.
-#include "Process20SecondDataFile.h"
 #include "TestSupport.h"
+#include "datafile/Header.h"
 
 using namespace korvatest;
 using Ints = std::vector<int>;
@@ -9,16 +9,17 @@ using Ints = std::vector<int>;
 namespace {
 
 // Parses text from a buffer of exactly its size (an over-read shows under ASan), checks that no
-// byte changed, and sums up the header globals.
+// byte changed, and sums up the header record (kept in h).
+tagHEADER h;
 std::string Header(const std::string& text) {
     std::vector<char> buffer(text.begin(), text.end());
-    ReadDataHeader(buffer.data(), (int)buffer.size());
+    h = ReadDataHeader(buffer.data(), (int)buffer.size());
     EXPECT_EQ(std::string(buffer.begin(), buffer.end()), text);
     char summary[256];
     snprintf(summary, sizeof summary, "%d%d%d%d [%s][%s][%s][%s] %d %d %d %d %d %d %d",
-             bTwentySecData, bFormatNG2, bDBModeFixed, bEndofHeader, szDBCreationTime,
-             szFileWriteTime, szDataStartTime, szDataEndTime, iVersion, iNumberofNames,
-             iNumberofColumns, iHeaderSize, iNameListSize, iDataSize, iFileSize);
+             h.bTwentySecData, h.bFormatNG2, h.bDBModeFixed, h.bEndofHeader, h.szDBCreationTime,
+             h.szFileWriteTime, h.szDataStartTime, h.szDataEndTime, h.iVersion, h.iNumberofNames,
+             h.iNumberofColumns, h.iHeaderSize, h.iNameListSize, h.iDataSize, h.iFileSize);
     return summary;
 }
 
@@ -63,7 +64,8 @@ TEST(HeaderParser, KeysValuesAndTheFifteenLineLimit) {
     for (const auto& [text, summary] : cases) EXPECT_EQ(Header(text), summary) << text;
     // Whole fields are cleared: the report names read date characters past a short value.
     std::string fields;
-    for (const char* text : {szDBCreationTime, szFileWriteTime, szDataStartTime, szDataEndTime})
+    for (const char* text :
+         {h.szDBCreationTime, h.szFileWriteTime, h.szDataStartTime, h.szDataEndTime})
         fields += std::string(text, HEADER_TEXT_SIZE);
     EXPECT_EQ(fields, std::string(96, '\0') + "ab" + std::string(30, '\0'));
 }
@@ -78,8 +80,8 @@ TEST_F(DeviceTable, NameTableIsReadWhileItsNameDataLasts) {
         file = tagDATAFILE{};
         file.lpBytes = (const unsigned char*)buffer.data();
         file.iSize = (int)buffer.size();
-        iHeaderSize = 0, iNumberofNames = names, iNameListSize = listSize;
-        int complete = ReadNameTable(&file, log.file);
+        file.header.iNumberofNames = names, file.header.iNameListSize = listSize;
+        int complete = ReadNameTable(&file, &log);
         std::string s = std::to_string(complete);
         for (const tagDEVICE& d : file.devices)
             s += " " + std::string(d.szName) + ":" + std::to_string(d.usType) + ":" +

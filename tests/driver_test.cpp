@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "main.h"
+#include "cli/Options.h"
 
 using namespace korvatest;
 
@@ -20,27 +20,31 @@ namespace {
 // Parses a command line: "refused", "help", or what the run goes on with: the flags set
 // (E L T A M S C R P D, c for --clean), the folders other than the current one, the -P and -D
 // texts, the compression (kind:level) and the summaries' minutes.
+tagSETTINGS parsed;
 std::string Parse(std::vector<std::string> args) {
-    ResetGlobals();
+    tagSETTINGS& settings = parsed;
+    settings = tagSETTINGS{};
     std::vector<char*> argv{(char*)"korva2csv"};
     for (std::string& arg : args) argv.push_back(arg.data());
     testing::internal::CaptureStdout();
-    int result = ProcessCommandLine((int)argv.size(), argv.data());
+    int result = ProcessCommandLine((int)argv.size(), argv.data(), &settings);
     testing::internal::GetCapturedStdout();
     if (result != OPTIONS_GO_ON) return result == OPTIONS_HELP ? "help" : "refused";
-    const int* flags[] = {&bWRITEELEMENTS,   &bWRITELANES,     &bWRITETRAPS,
-                          &bLISTALLELEMENTS, &bCONVERTMETA,    &bINCLUDESPEEDLANES,
-                          &bINCLUDEMETERS,   &bWRITEROWSFIRST, &bPERIOD,
-                          &bDEVICE,          &bClean};
-    const char* texts[] = {szSourceFolder, szTargetFolder, szLogFolder, szPeriod, szDevice};
+    const tagSETTINGS& o = settings;
+    const int* flags[] = {&o.bWRITEELEMENTS,   &o.bWRITELANES,     &o.bWRITETRAPS,
+                          &o.bLISTALLELEMENTS, &o.bCONVERTMETA,    &o.bINCLUDESPEEDLANES,
+                          &o.bINCLUDEMETERS,   &o.bWRITEROWSFIRST, &o.bPERIOD,
+                          &o.bDEVICE,          &o.bClean};
+    const char* texts[] = {o.szSourceFolder, o.szTargetFolder, o.szLogFolder, o.szPeriod,
+                           o.szDevice};
     std::string s, cwd = std::filesystem::current_path().string() + "/";
     for (int i = 0; i < 11; i++)
         if (*flags[i]) s += "ELTAMSCRPDc"[i];
     for (int i = 0; i < 5; i++)
         if (*texts[i] && texts[i] != cwd) s += std::string(" ") + "IOFPD"[i] + texts[i];
-    if (iCompression)
-        s += " z" + std::to_string(iCompression) + ":" + std::to_string(iCompressionLevel);
-    for (int a = 0; a < iAggregates; a++) s += " a" + std::to_string(iAggregateMinutes[a]);
+    if (o.iCompression)
+        s += " z" + std::to_string(o.iCompression) + ":" + std::to_string(o.iCompressionLevel);
+    for (int a = 0; a < o.iAggregates; a++) s += " a" + std::to_string(o.iAggregateMinutes[a]);
     return s;
 }
 
@@ -83,7 +87,7 @@ TEST(Options, AcceptedAndRefusedCommandLines) {
     std::vector<std::string> sixteen(15, "-A");
     sixteen.push_back("-M");  // takes effect, but the log's command list holds fifteen letters
     EXPECT_EQ(Parse(sixteen), "AM");
-    EXPECT_STREQ(szCmdLine, "A A A A A A A A A A A A A A A ");
+    EXPECT_STREQ(parsed.szCmdLine, "A A A A A A A A A A A A A A A ");
 }
 
 // The runs share one folder (and its log) holding one data file. A FIFO (without a reader, and

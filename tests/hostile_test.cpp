@@ -6,9 +6,8 @@
 
 #include <random>
 
-#include "Process20SecondDataFile.h"
-#include "ProcessMetaDataFile.h"
 #include "TestSupport.h"
+#include "output/ReportFile.h"
 
 using namespace korvatest;
 
@@ -32,13 +31,13 @@ class HostileFiles : public KorvaTest {
 protected:
     // Converts the bytes as X.DAT with every report and option on; returns the log.
     std::string Convert(const std::string& bytes, size_t reports = 4) {
-        ResetGlobals();
-        bWRITEELEMENTS = bWRITELANES = bWRITETRAPS = bLISTALLELEMENTS = 1;
-        bINCLUDESPEEDLANES = bINCLUDEMETERS = 1;
+        settings = tagSETTINGS{};
+        settings.bWRITEELEMENTS = settings.bWRITELANES = settings.bWRITETRAPS = 1;
+        settings.bLISTALLELEMENTS = settings.bINCLUDESPEEDLANES = settings.bINCLUDEMETERS = 1;
         TempDir in, out;
         WriteFile(in / "X.DAT", bytes);
         MemoryLog run;
-        EXPECT_EQ(ProcessDataFile(in.path.c_str(), out.path.c_str(), "X.DAT", run.file), 1);
+        EXPECT_EQ(ProcessDataFile(In(in.path, out.path), "X.DAT", &run), 1);
         EXPECT_EQ(ListDir(out.path).size(), reports);  // every report whole, no temporary left
         return run.Text();
     }
@@ -96,19 +95,19 @@ TEST_F(HostileFiles, ClaimsBeyondTheFileAreBoundedAndReported) {
 // file it begins with), and a file that delivers less than its size (a sysfs file claims 4096
 // bytes and gives a few dozen) are errors, not conversions.
 TEST_F(HostileFiles, HugeFilesAndShortReadsAreRefused) {
-    bWRITEELEMENTS = 1;
+    settings.bWRITEELEMENTS = 1;
     const std::string day = SmallDay(), shrinking = "/sys/kernel/mm/transparent_hugepage/enabled";
     for (off_t size : {off_t(1) << 31, (off_t(1) << 32) + (off_t)day.size()}) {
         WriteFile(dir / "X.DAT", day);
         ASSERT_EQ(truncate((dir / "X.DAT").c_str(), size), 0);
-        EXPECT_EQ(ProcessDataFile(dir.path.c_str(), dir.path.c_str(), "X.DAT", log.file), 0);
+        EXPECT_EQ(ProcessDataFile(In(dir.path, dir.path), "X.DAT", &log), 0);
     }
     EXPECT_EQ(Count(log.Text(), "E Size of data file [X.DAT] cannot be determined or is 2 GiB"), 2);
     struct stat info;
     if (stat(shrinking.c_str(), &info) != 0 || info.st_size != 4096) GTEST_SKIP() << "no sysfs";
     ASSERT_TRUE(unlink((dir / "X.DAT").c_str()) == 0 &&
                 symlink(shrinking.c_str(), (dir / "X.DAT").c_str()) == 0);
-    EXPECT_EQ(ProcessDataFile(dir.path.c_str(), dir.path.c_str(), "X.DAT", log.file), 0);
+    EXPECT_EQ(ProcessDataFile(In(dir.path, dir.path), "X.DAT", &log), 0);
     EXPECT_TRUE(Has(log.Text(), "E Could not read the data block [4096 bytes] from data file"));
     EXPECT_EQ(ListDir(dir.path), std::vector<std::string>{"X.DAT"});
 }
@@ -165,8 +164,8 @@ TEST_F(HostileFiles, HugeClaimsConvertWithinAMemoryLimit) {
 TEST_F(HostileFiles, ControlCharactersOfANameAreShownAsQuestionMarks) {
     const std::string name = "A\n[00:00:00] E forged\x1b\x7f.DAT";
     WriteFile(dir / name, BuildDataFile({}));
-    bWRITEELEMENTS = 1;
-    EXPECT_EQ(ProcessDataFile(dir.path.c_str(), dir.path.c_str(), name.c_str(), log.file), 1);
+    settings.bWRITEELEMENTS = 1;
+    EXPECT_EQ(ProcessDataFile(In(dir.path, dir.path), name.c_str(), &log), 1);
     EXPECT_EQ(ListDir(dir.path).size(), 2u);  // the file and its element report
     EXPECT_EQ(Count(log.Text(), "[A?[00:00:00] E forged??.DAT]"), 3);
     for (const std::string& line : Lines(log.Text()))
@@ -178,10 +177,10 @@ TEST_F(Publication, AnOutputFolderThatDisappearsFailsTheRename) {
     std::string folder = dir / "out";
     tagREPORTFILE report;
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
-    ASSERT_EQ(OpenReportFile(&report, (folder + "/R.csv").c_str()), 1);
+    ASSERT_EQ(OpenReportFile(&report, (folder + "/R.csv").c_str(), COMPRESS_NONE, 0), 1);
     ReportWrite(&report, "header\n", 7);
     ASSERT_TRUE(unlink(report.szTempPath) == 0 && rmdir(folder.c_str()) == 0);
-    EXPECT_EQ(PublishReportFile(&report, log.file), 0);
+    EXPECT_EQ(PublishReportFile(&report, &log), 0);
     EXPECT_TRUE(Has(log.Text(), "E Could not write CSV file [" + folder +
                                     "/R.csv]! - No such file or directory."));
 }

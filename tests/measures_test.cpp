@@ -1,6 +1,5 @@
 // Derived measures as the blocks of periods make them from a data file: trap measurements carried
 // by lanes, lanes summed into stations, and the estimates from the loop measures.
-#include "Process20SecondDataFile.h"
 #include "TestSupport.h"
 
 using namespace korvatest;

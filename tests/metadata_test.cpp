@@ -2,8 +2,8 @@
 // cabinet CSV, and what the run log says about each list.
 #include <sys/stat.h>
 
-#include "ProcessMetaDataFile.h"
 #include "TestSupport.h"
+#include "cabinets/Cabinet.h"
 
 using namespace korvatest;
 
@@ -23,7 +23,7 @@ protected:
     // Writes the list as CAB.LST and converts the list called name.
     int Run(const std::string& list, const char* name = "CAB.LST") {
         WriteFile(source + "CAB.LST", list);
-        return ProcessMetadataFile(source.c_str(), target.c_str(), name, log.file);
+        return ProcessMetadataFile(In(source, target), name, &log);
     }
     std::string Csv() { return ReadFile(out / kCsvName); }
 };
@@ -69,7 +69,6 @@ TEST_F(Metadata, NamesTheCsvAfterTheLastGoodDateOrRefusesTheList) {
         TempDir caseOut;
         target = caseOut.path;
         size_t logged = log.Text().size();
-        strcpy(szMetadataDate, "99_99_9999");  // left by an earlier list, never shown
         EXPECT_EQ(Run(t.list), t.csv.empty() ? 0 : 1);
         EXPECT_EQ(ListDir(target),
                   t.csv.empty() ? std::vector<std::string>{} : std::vector<std::string>{t.csv});
@@ -102,6 +101,18 @@ TEST_F(Metadata, SlicesCleansAndConvertsEachColumn) {
                          "005es1,32 ,A-B,,I-5,,,12.5,Main St,12,4,0,-3,2,OK\n"
                          "006es00006,B,12,SR 99, ,1.0,Elm,1,2,3,0,0,\n");
     EXPECT_EQ(ListDir(out.path), std::vector<std::string>{kCsvName});
+}
+
+// In standard CSV every text is a field of its own: one holding a comma or a quote (the name
+// and the side are taken unchanged; the status is cleaned, but may hold a quote) is quoted.
+TEST_F(Metadata, CleanQuotesTheTextsThatHoldACommaOrAQuote) {
+    settings.bClean = 1;
+    EXPECT_EQ(Run(kDateLine +
+                  CabinetLine({"005es1,32 ", "A", "", "", "\"", "", "", "1", "2", "3", "4", "5",
+                               "OFF \"X\""}) +
+                  "\n"),
+              1);
+    EXPECT_EQ(Lines(Csv()).at(1), "\"005es1,32 \",A,,,\"\"\"\",,,1,2,3,4,5,\"OFF \"\"X\"\"\"");
 }
 
 // A list or a CSV that cannot be opened is told in the log; paths of 259 characters are used,

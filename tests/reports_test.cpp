@@ -1,5 +1,7 @@
 // The reports as users keep and load them: every report of every mix of options pinned byte for
 // byte by its digest, compressed reports that decompress to the plain ones, and failed writes.
+#include "reports/Reports.h"
+
 #include <gtest/gtest.h>
 #include <isa-l/igzip_lib.h>
 #include <sys/stat.h>
@@ -321,4 +323,41 @@ TEST_F(Reports, FailedWriteKeepsTheEarlierReportAndLeavesNoTemporary) {
                                     strerror(EFBIG) + ".\n"))
             << logged;
     }
+}
+
+// In standard CSV a device name holding a comma, a quote, a carriage return or a line feed is one
+// quoted field, its quotes doubled: a reader never splits it.
+TEST_F(Reports, CleanQuotesNamesThatWouldSplitARow) {
+    const std::string names[] = {"118es1140,:_MN___1", "118es1140\":_MN___1", "118es1140\r:_MN___1",
+                                 "118es1140\n:_MN___1"};
+    DataFileLayout day{1, {}};
+    for (const std::string& name : names)
+        day.devices.push_back({name, DEVICE_LOOP, LoopEntry(0, 1, 90, 0, 4)});
+    ASSERT_EQ(Load(BuildDataFile(day)), 1);
+    In(dir.path, dir.path).bClean = settings.bWRITEELEMENTS = 1;
+    ASSERT_EQ(WriteReports(file, settings, "X.DAT", &log), 1);
+    std::string report = ReadFile(dir / "KORVA20Sec_Element_05012021.csv");
+    for (std::string name : names) {
+        if (name.find('"') != std::string::npos) name.insert(name.find('"'), "\"");
+        EXPECT_TRUE(Has(report, "\n\"" + name + "\",1,4,")) << report;
+    }
+}
+
+// The level asked for is the level used: the higher level of each compressor packs the same
+// report (the digests hold the bytes inside) clearly smaller.
+TEST_F(Reports, EachCompressionLevelIsTheOneAsked) {
+    std::string sample = KORVA_SAMPLE_BIN + (" -n 40 -p 720 -d 1 " + dir.path) + " >/dev/null";
+    ASSERT_EQ(system(sample.c_str()), 0);
+    std::map<std::string, uintmax_t> size;
+    for (std::string level : {"gzip:0", "gzip:3", "zstd:1", "zstd:19"}) {
+        TempDir out;
+        RunResult run =
+            RunKorva({"-E", "--compress=" + level, "-O" + out.path, "-F" + out.path}, dir.path);
+        ASSERT_EQ(run.status, 0) << run.out;
+        std::string report = out / ("KORVA20Sec_Element_05012021.csv." +
+                                    std::string(level[0] == 'g' ? "gz" : "zst"));
+        size[level] = std::filesystem::file_size(report);
+    }
+    EXPECT_LT(size["gzip:3"] * 10, size["gzip:0"] * 9);
+    EXPECT_LT(size["zstd:19"] * 10, size["zstd:1"] * 9);
 }

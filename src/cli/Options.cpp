@@ -1,29 +1,19 @@
-// main: the run driver, the command-line options and the run log.
-#include "main.h"
+#include "cli/Options.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
-#include <csignal>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-
-#include "Common.h"
-#include "Process20SecondDataFile.h"
-#include "ProcessMetaDataFile.h"
-
-// --strict: the exit status tells whether any file got an E line.
-static int bStrict;
+#include <initializer_list>
 
 static const char kSeparators[] =
     "Command separators - / upper or lower case are equivalent for any valid command. "
     "(-X, /X, -x, or /x )";
 
-// ---- Options -------------------------------------------------------------------------------
+// ---- Letters --------------------------------------------------------------------------------
 
 // One option code (the letter after '-' or '/') and what it fills. Its handler takes the whole
 // argument ("-Xvalue") and returns what ProcessCommandLine returns: OPTIONS_REFUSED (after
@@ -31,9 +21,9 @@ static const char kSeparators[] =
 struct tagLETTER {
     char cLetter;
     const char* szHelp;  // its line of the help table (none for -? and --)
-    int (*Accept)(const tagLETTER& option, const char* argument);
-    int* lpFlag = nullptr;   // a flag, or the flag a glued text sets
-    char* lpText = nullptr;  // a folder (FOLDER_SIZE bytes), or a glued text's field
+    int (*Accept)(const tagLETTER& option, const char* argument, tagSETTINGS* s);
+    int tagSETTINGS::*lpFlag = nullptr;       // a flag, or the flag a glued text sets
+    char* (*Text)(tagSETTINGS* s) = nullptr;  // a folder (FOLDER_SIZE bytes), or a text's field
     // A glued text: the size of its field, its fewest characters, and its shape: as many
     // characters as the text must have, with ':' where it needs a colon.
     size_t uiSize = 0, uiLeast = 0;
@@ -61,41 +51,43 @@ static int RefuseCode(char code) {
 
 // A flag option: echo its help line, note its letter in szCmdLine (which holds fifteen; later
 // letters still take effect but are not listed) and set the flag.
-static int AcceptFlag(const tagLETTER& option, const char*) {
+static int AcceptFlag(const tagLETTER& option, const char*, tagSETTINGS* s) {
     fputs(option.szHelp, stdout);
-    size_t used = strlen(szCmdLine);
-    if (used + 2 < sizeof szCmdLine) {
-        szCmdLine[used] = option.cLetter;
-        szCmdLine[used + 1] = ' ';
-        szCmdLine[used + 2] = '\0';
+    size_t used = strlen(s->szCmdLine);
+    if (used + 2 < sizeof s->szCmdLine) {
+        s->szCmdLine[used] = option.cLetter;
+        s->szCmdLine[used + 1] = ' ';
+        s->szCmdLine[used + 2] = '\0';
     }
-    *option.lpFlag = 1;
+    s->*option.lpFlag = 1;
     return OPTIONS_GO_ON;
 }
 
 // A folder option (-I, -O, -F): needs a value of at least two characters, and room in the
 // folder field for the '/' that the folder step may append.
-static int AcceptFolder(const tagLETTER& option, const char* argument) {
+static int AcceptFolder(const tagLETTER& option, const char* argument, tagSETTINGS* s) {
     const char* value = argument + 2;
     if (strlen(value) < 2)
         return Refuse(option, "     E Illegal syntax -- no '%c' string!\n", option.cLetter);
     if (strlen(value) > FOLDER_SIZE - 2)
         return Refuse(option, "     E Illegal '%c' folder -- longer than %d characters!\n",
                       option.cLetter, FOLDER_SIZE - 2);
-    strcpy(option.lpText, value);
-    printf("\tOption -%c, String = %s\n", option.cLetter, option.lpText);
+    char* folder = option.Text(s);
+    strcpy(folder, value);
+    printf("\tOption -%c, String = %s\n", option.cLetter, folder);
     return OPTIONS_GO_ON;
 }
 
 // A glued text (-P, -D): one of fewer than uiLeast characters is no value; any other is kept
 // (cut to its field) and echoed, and sets the flag only when it has the option's shape.
-static int AcceptText(const tagLETTER& option, const char* argument) {
+static int AcceptText(const tagLETTER& option, const char* argument, tagSETTINGS* s) {
     const char* value = argument + 2;
     size_t length = strlen(value);
     if (length < option.uiLeast)
         return Refuse(option, "     E Illegal syntax -- no '%c' string!\n", option.cLetter);
-    snprintf(option.lpText, option.uiSize, "%s", value);
-    printf("\tOption -%c, String = %s\n", option.cLetter, option.lpText);
+    char* text = option.Text(s);
+    snprintf(text, option.uiSize, "%s", value);
+    printf("\tOption -%c, String = %s\n", option.cLetter, text);
     bool shaped = length == strlen(option.szShape);
     for (size_t i = 0; shaped && option.szShape[i]; i++)
         shaped = option.szShape[i] != ':' || value[i] == ':';
@@ -103,12 +95,12 @@ static int AcceptText(const tagLETTER& option, const char* argument) {
         return Refuse(option,
                       "     E Illegal '%c' syntax -- too long, too short, or missing ':'!\n",
                       option.cLetter);
-    *option.lpFlag = 1;
+    s->*option.lpFlag = 1;
     return OPTIONS_GO_ON;
 }
 
 // -?: the whole help table; the run ends there.
-static int AcceptHelp(const tagLETTER&, const char*) {
+static int AcceptHelp(const tagLETTER&, const char*, tagSETTINGS*) {
     puts(kSeparators);
     PrintHelpTable();
     return OPTIONS_HELP;
@@ -118,7 +110,7 @@ static int AcceptHelp(const tagLETTER&, const char*) {
 
 // --compress=gzip[:0-3] or --compress=zstd[:1-19]; level 1 (the fastest of each) by default.
 // Returns 1 when accepted, else says why and returns 0.
-static int AcceptCompression(const char* value) {
+static int AcceptCompression(const char* value, tagSETTINGS* s) {
     static const struct {
         const char* name;
         int kind, lowest, highest;
@@ -138,8 +130,8 @@ static int AcceptCompression(const char* value) {
         } else if (*rest != '\0') {
             break;
         }
-        iCompression = k.kind;
-        iCompressionLevel = level;
+        s->iCompression = k.kind;
+        s->iCompressionLevel = level;
         printf("\tOption --compress, String = %s\n", value);
         return 1;
     }
@@ -154,7 +146,7 @@ static const char kAggregateHelp[] =
 
 // --aggregate=5,15,60: each a divisor of 1440 from 1 to 1440, written once however often it is
 // named. Returns 1 when accepted, else says why and returns 0.
-static int AcceptAggregates(const char* value) {
+static int AcceptAggregates(const char* value, tagSETTINGS* s) {
     int minutes[MAX_AGGREGATES], count = 0;
     for (const char* p = value;; p++) {
         char* end = nullptr;
@@ -173,8 +165,8 @@ static int AcceptAggregates(const char* value) {
         p = end;
         if (*p == '\0') break;
     }
-    memcpy(iAggregateMinutes, minutes, sizeof minutes);
-    iAggregates = count;
+    memcpy(s->iAggregateMinutes, minutes, sizeof minutes);
+    s->iAggregates = count;
     printf("\tOption --aggregate, String = %s\n", value);
     return 1;
 }
@@ -184,65 +176,67 @@ static int AcceptAggregates(const char* value) {
 // alone: the letters never took a second '-'.
 struct tagLONGOPTION {
     const char* szName;
-    int* lpFlag;
-    int (*Accept)(const char* value);
+    int tagSETTINGS::*lpFlag;
+    int (*Accept)(const char* value, tagSETTINGS* s);
 };
 static const tagLONGOPTION kLongOptions[] = {
-    {"--strict", &bStrict, nullptr},
-    {"--clean", &bClean, nullptr},
+    {"--strict", &tagSETTINGS::bStrict, nullptr},
+    {"--clean", &tagSETTINGS::bClean, nullptr},
     {"--aggregate=", nullptr, AcceptAggregates},
     {"--compress=", nullptr, AcceptCompression},
 };
 
 // "--...": the long option it names.
-static int AcceptLongOption(const tagLETTER&, const char* argument) {
+static int AcceptLongOption(const tagLETTER&, const char* argument, tagSETTINGS* s) {
     for (const tagLONGOPTION& option : kLongOptions) {
         size_t length = strlen(option.szName);
         if (option.lpFlag && strcmp(argument, option.szName) == 0) {
-            *option.lpFlag = 1;
+            s->*option.lpFlag = 1;
             return OPTIONS_GO_ON;
         }
         if (option.Accept && strncmp(argument, option.szName, length) == 0)
-            return option.Accept(argument + length) ? OPTIONS_GO_ON : OPTIONS_REFUSED;
+            return option.Accept(argument + length, s) ? OPTIONS_GO_ON : OPTIONS_REFUSED;
     }
     return RefuseCode('-');
 }
 
-// ---- Option table --------------------------------------------------------------------------
+// ---- Option table ---------------------------------------------------------------------------
 
 // The option codes, the letters in the order of the help table.
 static const tagLETTER kLetters[] = {
     {'A',
      "\tReport -A  Output Contents - detectors, stations, speed loops, traps, metered lanes with "
      "lane count\n",
-     AcceptFlag, &bLISTALLELEMENTS},
-    {'C', "\tOption -C  Include Ramp Meter Lanes\n", AcceptFlag, &bINCLUDEMETERS},
-    {'L', "\tReport -L  Output Lane Data\n", AcceptFlag, &bWRITELANES},
+     AcceptFlag, &tagSETTINGS::bLISTALLELEMENTS},
+    {'C', "\tOption -C  Include Ramp Meter Lanes\n", AcceptFlag, &tagSETTINGS::bINCLUDEMETERS},
+    {'L', "\tReport -L  Output Lane Data\n", AcceptFlag, &tagSETTINGS::bWRITELANES},
     {'S', "\tOption -S  Include Speed detector Data (Lanes with S in the 17th character)\n",
-     AcceptFlag, &bINCLUDESPEEDLANES},
+     AcceptFlag, &tagSETTINGS::bINCLUDESPEEDLANES},
     {'T',
      "\tReport -T  Output Trap Data (virtual speed detectors made from 2 detectors in a lane)\n",
-     AcceptFlag, &bWRITETRAPS},
+     AcceptFlag, &tagSETTINGS::bWRITETRAPS},
     {'E', "\tReport -E  Output Element Data (Lane data merged with virtual Trap data)\n",
-     AcceptFlag, &bWRITEELEMENTS},
+     AcceptFlag, &tagSETTINGS::bWRITEELEMENTS},
     {'R', "\tOption -R  Include Lane or Trap data by row first (device) then column (time)\n",
-     AcceptFlag, &bWRITEROWSFIRST},
-    {'M', "\tReport -M  Output metadata files (.LST)\n", AcceptFlag, &bCONVERTMETA},
+     AcceptFlag, &tagSETTINGS::bWRITEROWSFIRST},
+    {'M', "\tReport -M  Output metadata files (.LST)\n", AcceptFlag, &tagSETTINGS::bCONVERTMETA},
     {'I',
      "\tOption -I[\"path\"] Input folder (-I\"c:\\examplefolder\"  -location of the binary data "
      "files (.DAT))\n",
-     AcceptFolder, nullptr, szSourceFolder},
+     AcceptFolder, nullptr, [](tagSETTINGS* s) { return s->szSourceFolder; }},
     {'O',
      "\tOption -O[\"path\"] Output folder (-O\"c:\\examplefolder\"  -location to write reports)\n",
-     AcceptFolder, nullptr, szTargetFolder},
+     AcceptFolder, nullptr, [](tagSETTINGS* s) { return s->szTargetFolder; }},
     {'F',
      "\tOption -F[\"path\"] Log file folder (-F\"c:\\examplefolder\"  -location to write log "
      "files)\n",
-     AcceptFolder, nullptr, szLogFolder},
+     AcceptFolder, nullptr, [](tagSETTINGS* s) { return s->szLogFolder; }},
     {'P', "\tOption -P[\"timeperiod\"] Output a single time period (-P\"00:00:00\" (:20, :40))\n",
-     AcceptText, &bPERIOD, szPeriod, sizeof szPeriod, 2, "..:..:.."},
+     AcceptText, &tagSETTINGS::bPERIOD, [](tagSETTINGS* s) { return s->szPeriod; },
+     sizeof tagSETTINGS::szPeriod, 2, "..:..:.."},
     {'D', "\tOption -D[\"device\"] Output a single device dataset (-D\"005es17329:_MN___1\")\n",
-     AcceptText, &bDEVICE, szDevice, sizeof szDevice, 18, "..........:......."},
+     AcceptText, &tagSETTINGS::bDEVICE, [](tagSETTINGS* s) { return s->szDevice; },
+     sizeof tagSETTINGS::szDevice, 18, "..........:......."},
     {'?', nullptr, AcceptHelp},
     {'-', nullptr, AcceptLongOption},
 };
@@ -253,9 +247,9 @@ static void PrintHelpTable() {
 }
 
 // The option of code (the argument's second character, in upper case).
-static int AcceptOption(char code, const char* argument) {
+static int AcceptOption(char code, const char* argument, tagSETTINGS* s) {
     for (const tagLETTER& option : kLetters)
-        if (option.cLetter == code) return option.Accept(option, argument);
+        if (option.cLetter == code) return option.Accept(option, argument, s);
     return RefuseCode(code);
 }
 
@@ -277,61 +271,46 @@ static void CompleteFolder(char* folder, const char* failure) {
     }
 }
 
-int ProcessCommandLine(int argc, char* argv[]) {
+// The column of a "-P" text HH:MM:SS: hours * 180 + minutes * 3 + (20 -> 1, 40 -> 2, other
+// seconds as their number), and whether it is a period of the day written in digits.
+static void ReadPeriodColumn(tagSETTINGS* s) {
+    const char* period = s->szPeriod;
+    size_t length = strnlen(period, 8);
+    auto pair = [period, length](size_t at) {
+        char text[3] = {at < length ? period[at] : '\0', at + 1 < length ? period[at + 1] : '\0',
+                        '\0'};
+        return (int)strtol(text, nullptr, 10);
+    };
+    int seconds = pair(6);
+    int step = seconds == 20 ? 1 : seconds == 40 ? 2 : seconds;
+    int column = pair(0) * 180 + pair(3) * 3 + step;
+    bool digits = true;
+    for (int at : {0, 1, 3, 4, 6, 7}) digits = digits && isdigit((unsigned char)period[at]);
+    s->iPeriodColumn = column;
+    s->bPeriodInDay = digits && column >= 0 && column < PERIODS_PER_DAY;
+}
+
+int ProcessCommandLine(int argc, char* argv[], tagSETTINGS* settings) {
     if (argc <= 1) {
         printf("Usage: %s /? for help\n", argc > 0 && argv[0] ? argv[0] : "korva2csv");
         puts("Using defaults, processing files in current folder, only printing Element Data.");
-        bWRITEELEMENTS = 1;
+        settings->bWRITEELEMENTS = 1;
     }
     for (int i = 1; i < argc; i++) {
         const char* argument = argv[i];
         if (argument[0] != '-' && argument[0] != '/') continue;  // not an option: ignored
         char code = (char)toupper((unsigned char)argument[1]);
-        int result = AcceptOption(code, argument);
+        int result = AcceptOption(code, argument, settings);
         if (result != OPTIONS_GO_ON) return result;
     }
-    CompleteFolder(szSourceFolder, "     E Failed to get current folder.");
-    CompleteFolder(szTargetFolder, "     E Failed to get target folder.");
-    CompleteFolder(szLogFolder, "     E Failed to get log folder.");
+    ReadPeriodColumn(settings);
+    CompleteFolder(settings->szSourceFolder, "     E Failed to get current folder.");
+    CompleteFolder(settings->szTargetFolder, "     E Failed to get target folder.");
+    CompleteFolder(settings->szLogFolder, "     E Failed to get log folder.");
     return OPTIONS_GO_ON;
 }
 
-static char szLogPath[PATH_SIZE];  // the run log, for the message when it cannot be written
-
-// Opens the day's run log "<folder>CSVLog<yy-mm-dd>" for appending. Returns the stream, or null
-// after reporting the failure on the console.
-static FILE* OpenLogfile(const char* folder) {
-    char date[10];
-    time_t now = time(nullptr);
-    struct tm local;
-    localtime_r(&now, &local);
-    strftime(date, sizeof date, "%y-%m-%d", &local);
-
-    char path[PATH_SIZE];
-    FILE* log = nullptr;
-    if (BuildPath(path, "%s%s%8.8s", folder, "CSVLog", date)) {
-        log = OpenLogStream(path);
-        snprintf(szLogPath, sizeof szLogPath, "%s", path);
-    } else {
-        errno = ENAMETOOLONG;
-    }
-    if (!log) {
-        int error = errno;
-        perror("Error opening file");
-        printf("Error code opening file: %d\n", error);
-        printf("Error opening file: %s\n", strerror(error));
-        printf("     E Could not open log file [%s%s%8.8s] - Error = [%p]!\n", folder, "CSVLog",
-               date, (void*)log);
-        return nullptr;
-    }
-    SetLineBuffered(log);
-    printf("       Opened log file [%s] - Pointer = [%p]!\n", path, (void*)log);
-    fprintf(log, "\n\n[%s] - File Opened 20%2.2s.%2.2s.%2.2s.\n", szTime, date, date + 3, date + 6);
-    return log;
-}
-
-// --help and --version, wherever they stand, answer alone on standard output.
-static int AnswerLongQuestion(int argc, char* argv[]) {
+int AnswerLongQuestion(int argc, char* argv[]) {
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--version") == 0) {
             printf("korva2csv %s\n", szVersion);
@@ -352,88 +331,4 @@ static int AnswerLongQuestion(int argc, char* argv[]) {
         }
     }
     return 0;
-}
-
-int RunConverter(int argc, char* argv[]) {
-    ReadUmask();  // before any thread
-    // A file-size limit then shows up as a failed write of one report, not as a killed run.
-    signal(SIGXFSZ, SIG_IGN);
-    if (AnswerLongQuestion(argc, argv)) return 0;
-    CatchInterrupts();
-
-    RefreshTime();
-    printf("\n[%s] - Welcome to korva2csv, the twenty-second archive converter.\n", szTime);
-    printf("                     - Traffic detector data and cabinet lists to CSV.\n");
-    printf("[%s] - Version = %s\n", szTime, szVersion);
-
-    int result = ProcessCommandLine(argc, argv);
-    if (result == OPTIONS_REFUSED) {
-        printf("[%s] E Error on command line!\n", szTime);
-        return 1;
-    }
-    if (result == OPTIONS_HELP) return 2;
-
-    FILE* log = OpenLogfile(szLogFolder);
-    if (!log) {
-        printf("\n[%s] E Log file failed to open.  \n", szTime);
-        return 3;
-    }
-
-    fprintf(log, "\n[%s] - Version = %s\n", szTime, szVersion);
-    fprintf(log, "[%s] - Commands: ", szTime);
-    printf("[%s] - Commands: ", szTime);
-    printf("%s\n", szCmdLine);
-    fprintf(log, "%s\n", szCmdLine);
-    fprintf(log, "[%s] - Reading folder [%s]\n", szTime, szSourceFolder);
-    fprintf(log, "[%s] - Writing folder [%s]\n", szTime, szTargetFolder);
-    fprintf(log, "[%s] - Logging folder [%s]\n", szTime, szLogFolder);
-    printf("[%s] - Reading folder [%s]\n", szTime, szSourceFolder);
-    printf("[%s] - Writing folder [%s]\n", szTime, szTargetFolder);
-    printf("[%s] - Logging folder [%s]\n", szTime, szLogFolder);
-
-    DIR* folder = opendir(szSourceFolder);
-    if (!folder) {
-        fprintf(log, "[%s] E Source Directory [%s] not found!\n", szTime, szSourceFolder);
-        fclose(log);
-        if (LogWriteError())
-            fprintf(stderr, "korva2csv: could not write the log [%s]: %s\n", szLogPath,
-                    strerror(LogWriteError()));
-        return 4;
-    }
-
-    int dataFiles = 0;
-    int listFiles = 0;
-    int failedFiles = 0;  // files that got an E line
-    while (struct dirent* entry = readdir(folder)) {
-        long errorsBefore = LogErrorLines();
-        if (bCONVERTMETA) {
-            if (!strstr(entry->d_name, "LST")) continue;
-            listFiles++;
-            ProcessMetadataFile(szSourceFolder, szTargetFolder, entry->d_name, log);
-        } else {
-            if (!strstr(entry->d_name, "DAT")) continue;
-            dataFiles++;
-            ProcessDataFile(szSourceFolder, szTargetFolder, entry->d_name, log);
-        }
-        if (LogErrorLines() > errorsBefore) failedFiles++;
-        if (iInterrupt) EndInterrupted(log, nullptr);
-    }
-    if (dataFiles == 0 && listFiles == 0) fprintf(log, "[%s] E Found no input file.\n", szTime);
-
-    RefreshTime();
-    float seconds = (float)ProcessSeconds();
-    printf("Finished converting %d .DAT Files and %d .LST Files in [%.1f] seconds.\n", dataFiles,
-           listFiles, seconds);
-    fprintf(log,
-            "[%s] - Finished converting %d .DAT Files and %d .LST Files in [%.1f] seconds.\n\n",
-            szTime, dataFiles, listFiles, seconds);
-    closedir(folder);
-    fprintf(log, "[+ %.1f] - File Closed.\n\n", seconds);
-    fclose(log);
-    if (LogWriteError()) {
-        fprintf(stderr, "korva2csv: could not write the log [%s]: %s\n", szLogPath,
-                strerror(LogWriteError()));
-        return 3;
-    }
-    return bStrict && failedFiles > 0 ? 5 : 0;
 }

@@ -1,0 +1,135 @@
+// What every report kind shares: its description (name, headers, listing rule, body), the job
+// one report of a data file is, and the row loop of the reports of one row per device and period.
+#pragma once
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "base/RunLog.h"
+#include "base/Signals.h"
+#include "cli/Settings.h"
+#include "datafile/Blocks.h"
+#include "datafile/DeviceTable.h"
+#include "output/CsvText.h"
+#include "output/ReportFile.h"
+
+// One report being written: the data, the settings, the open report and what the scaffold
+// chose for it.
+struct tagREPORTJOB {
+    const tagDATAFILE& file;
+    const tagSETTINGS& settings;
+    tagREPORTFILE* report;
+    tagLOG* log;
+    int minutes;                // the summary's bin in minutes; 0 for the 20-second reports
+    int first, end;             // the columns it shows, [first, end): the day's, or -P's one
+    bool rowsFirst;             // device by device (-R, where the kind takes it)
+    std::vector<int> devices;   // the devices it lists, in table order
+    const tagTIMETEXTS* times;  // the collection times of the day's columns
+};
+
+// How -P applies to a kind: not at all, or narrowing its rows to one column, logged, and also
+// said on the console.
+enum PeriodChoice { PERIODS_NOT_CHOSEN, PERIODS_LOGGED, PERIODS_SHOWN };
+
+struct tagREPORTKIND {
+    const char* szKind;          // the name's word: KORVA20Sec_<kind>_<variant>_MMDDYYYY.csv
+    int tagSETTINGS::*lpAsked;   // the report option that asks for it; null: one per --aggregate
+    const char* szVariants;      // option letters naming a variant ("D_"), the first one set wins
+    const char* szWhat;          // the log's "Writing <what> to CSV file [...]..."
+    const char* szLegacyHeader;  // null: the body writes its own header
+    const char* szCleanHeader;
+    bool bStandardOnly;  // always standard CSV, whatever --clean says
+    PeriodChoice periods;
+    bool bDevice;         // -D chooses the device it lists
+    bool bRowsFirst;      // -R writes it device by device
+    bool bTrailingBlank;  // its legacy collection times end in a blank
+    // The devices it lists (chosen: -D named this one); null when the body lists its own.
+    bool (*Listed)(const tagDEVICE& device, bool chosen, const tagSETTINGS& settings);
+    void (*Body)(const tagREPORTJOB& job);
+};
+
+extern const tagREPORTKIND kElementReport, kLaneReport, kTrapReport, kContentsReport,
+    kSummaryReport;
+
+// Loops and stations get element rows (speed lanes only with -S, unless chosen); the summaries
+// list the same devices.
+bool ElementListed(const tagDEVICE& d, bool chosen, const tagSETTINGS& settings);
+
+// A block to be filled on another thread.
+struct tagFILLJOB {
+    const tagDATAFILE* lpFile;
+    tagBLOCK* lpBlock;
+    int iFirst, iCount;
+};
+void* FillAhead(void* job);
+
+// Writes the rows of the job's devices over its columns, emit(p, values, c) formatting one after
+// the name. Period first, the values of all the devices are made a block of periods at a time,
+// the next block filled on a second thread while this one's rows are formatted; device first
+// (-R), each device's own, with the lanes a station needs, over the whole range. Stops at an
+// interruption.
+template <typename Emit>
+void WriteRows(const tagREPORTJOB& job, Emit emit) {
+    const tagDATAFILE& file = job.file;
+    const std::vector<int>& devices = job.devices;
+    int first = job.first, end = job.end;
+    size_t count = devices.size();
+    if (first >= end || count == 0) return;
+    // The names, side by side: a row's name is then never a cache miss. In standard CSV a
+    // name with a comma, a quote or a line break is quoted.
+    struct Name {
+        char text[2 * sizeof(tagDEVICE::szName) + 8];
+        size_t length;
+    };
+    std::vector<Name> names(count);
+    bool clean = job.settings.bClean;
+    for (size_t i = 0; i < count; i++) {
+        const char* name = file.devices[devices[i]].szName;
+        names[i].length =
+            (size_t)((clean ? PutCsvField(names[i].text, name) : stpcpy(names[i].text, name)) -
+                     names[i].text);
+    }
+    tagREPORTFILE* report = job.report;
+    auto writeRow = [&](size_t i, const tagPERIODVALUES& values, int c) HOT_LAMBDA {
+        char* p = ReportCursor(report);
+        memcpy(p, names[i].text, sizeof names[i].text);
+        ReportCommit(report, emit(p + names[i].length, values, c));
+    };
+    tagBLOCK block;
+    std::vector<int> local(file.devices.size(), -1);
+    if (job.rowsFirst) {
+        for (size_t i = 0; i < count; i++) {
+            PlanBlock(file, {devices[i]}, &block, &local);
+            int at = local[devices[i]], periods = BlockPeriods(block);
+            for (int from = first; from < end && !iInterrupt; from += periods) {
+                int n = std::min(periods, end - from);
+                FillBlock(file, &block, from, n);
+                for (int c = from; c < from + n; c++) writeRow(i, block.At(c, at), c);
+            }
+        }
+        return;
+    }
+    tagBLOCK next;
+    PlanBlock(file, devices, &block, &local);
+    next = block;
+    std::vector<int> at(count);
+    for (size_t i = 0; i < count; i++) at[i] = local[devices[i]];
+    int periods = BlockPeriods(block);
+    FillBlock(file, &block, first, std::min(periods, end - first));
+    for (int from = first; from < end && !iInterrupt; from += periods) {
+        int n = std::min(periods, end - from);
+        tagFILLJOB fill = {&file, &next, from + n, std::min(periods, end - from - n)};
+        pthread_t filler;  // inline when no thread can be had
+        bool ahead = fill.iCount > 0 && pthread_create(&filler, nullptr, FillAhead, &fill) == 0;
+        for (int c = from; c < from + n; c++)
+            for (size_t i = 0; i < count; i++) writeRow(i, block.At(c, at[i]), c);
+        if (ahead)
+            pthread_join(filler, nullptr);
+        else if (fill.iCount > 0)
+            FillAhead(&fill);
+        std::swap(block, next);
+    }
+}

@@ -1,0 +1,182 @@
+// The scaffold every report shares: name it, announce and create it, choose its periods and
+// devices, head it, hand it to its kind's body, publish it.
+#include "reports/Reports.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "base/Files.h"
+#include "reports/ReportKind.h"
+
+void* FillAhead(void* job) {
+    tagFILLJOB* j = (tagFILLJOB*)job;
+    FillBlock(*j->lpFile, j->lpBlock, j->iFirst, j->iCount);
+    return nullptr;
+}
+
+// The option a variant letter of a report name stands for.
+static bool VariantSet(char letter, const tagSETTINGS& s) {
+    switch (letter) {
+        case 'D':
+            return s.bDEVICE;
+        case 'P':
+            return s.bPERIOD;
+        case 'S':
+            return s.bINCLUDESPEEDLANES;
+        case 'R':
+            return s.bWRITEROWSFIRST;
+        case 'C':
+            return s.bINCLUDEMETERS;
+    }
+    return false;
+}
+
+// Report names take characters 0-1, 3-4 and 6-9 of the start date; a '/' among them would put
+// the report into another folder.
+static bool ReportDateIsSafe(const char* date) {
+    for (int i : {0, 1, 3, 4, 6, 7, 8, 9})
+        if (date[i] == '/') return false;
+    return true;
+}
+
+// The report's path: the target folder, "KORVA20Sec_" (or "KORVA<minutes>Min_"), the kind, the
+// variant letter of the first of its options that is set, the start date as MMDDYYYY, ".csv"
+// and the compression's ending. Returns 1, or 0 after logging that it would be too long.
+static int BuildReportPath(char* path, const tagREPORTKIND& kind, int minutes,
+                           const tagDATAFILE& file, const tagSETTINGS& s, tagLOG* log) {
+    char prefix[16];
+    if (minutes)
+        snprintf(prefix, sizeof prefix, "KORVA%dMin", minutes);
+    else
+        snprintf(prefix, sizeof prefix, "KORVA20Sec");
+    char variant[3] = "";
+    for (const char* v = kind.szVariants; *v && !variant[0]; v++)
+        if (VariantSet(*v, s)) variant[0] = *v, variant[1] = '_';
+    const char* date = file.header.szDataStartTime;
+    if (!BuildPath(path, "%s%s_%s_%s%.2s%.2s%.4s.csv%s", s.szTargetFolder, prefix, kind.szKind,
+                   variant, date, date + 3, date + 6, ReportSuffix(s.iCompression))) {
+        LogError(log, "Report path in folder [%s] would be longer than %d characters!\n",
+                 s.szTargetFolder, PATH_SIZE - 1);
+        return 0;
+    }
+    return 1;
+}
+
+// Applies -P to [*first, *end), the day's columns: the range becomes the chosen column (logged,
+// and printed when console is set). A column outside the day, or a text whose six digit places
+// are not all digits (07:3O:20), leaves the range empty.
+static void ChoosePeriods(const tagSETTINGS& s, tagLOG* log, const char* path, bool console,
+                          int* first, int* end) {
+    if (!s.bPERIOD || s.szPeriod[0] == '\0') return;
+    int column = s.iPeriodColumn;
+    LogProgress(log, "Printing period [%s] column [%d] for [%s]\n", s.szPeriod, column, path);
+    if (console) printf("Printing period [%s] column [%d] for [%s]\n", s.szPeriod, column, path);
+    if (!s.bPeriodInDay) {
+        LogError(log,
+                 "Period [%s] column [%d] lies outside the day; the report holds its header "
+                 "only!\n",
+                 s.szPeriod, column);
+        if (console)
+            printf("     E Period [%s] column [%d] lies outside the day!\n", s.szPeriod, column);
+        *first = *end = 0;
+        return;
+    }
+    *first = column;
+    *end = column + 1;
+}
+
+// Applies -D: the position of the chosen device, -1 when it is not in the table (warned), or -2
+// when no device is chosen.
+static int ChooseDevice(const tagDATAFILE& file, const tagSETTINGS& s, tagLOG* log) {
+    if (!s.bDEVICE || s.szDevice[0] == '\0') return -2;
+    int chosen = FirstNamed(file, s.szDevice);
+    if (chosen >= 0) {
+        LogProgress(log, "Processing device [%s]\n", s.szDevice);
+        printf("Processing device [%s]\n", s.szDevice);
+        return chosen;
+    }
+    LogWarning(log, "Device [%s] NOT found!\n", s.szDevice);
+    printf("          W Device [%s] NOT found!\n", s.szDevice);
+    return -1;
+}
+
+// Writes one report of the kind (of `minutes` bins for a summary). Returns 1 when published.
+static int WriteReport(const tagREPORTKIND& kind, int minutes, const tagDATAFILE& file,
+                       const tagSETTINGS& s, tagLOG* log) {
+    char path[PATH_SIZE];
+    if (!BuildReportPath(path, kind, minutes, file, s, log)) return 0;
+    char what[64];
+    if (minutes)
+        snprintf(what, sizeof what, "%d minute summary", minutes);
+    else
+        snprintf(what, sizeof what, "%s", kind.szWhat);
+    LogProgress(log, "Writing %s to CSV file [%s]...\n", what, path);
+    tagREPORTFILE report;
+    if (!OpenReportFile(&report, path, s.iCompression, s.iCompressionLevel)) {
+        LogError(log, "Could not create CSV file [%s]! - %s.\n", path, strerror(errno));
+        return 0;
+    }
+    tagREPORTJOB job = {file,    s,      &report,       log,
+                        minutes, 0,      file.iColumns, kind.bRowsFirst && s.bWRITEROWSFIRST,
+                        {},      nullptr};
+    if (kind.periods != PERIODS_NOT_CHOSEN)
+        ChoosePeriods(s, log, path, kind.periods == PERIODS_SHOWN, &job.first, &job.end);
+    int chosen = kind.bDevice ? ChooseDevice(file, s, log) : -2;
+    bool clean = kind.bStandardOnly || s.bClean;
+    if (kind.szLegacyHeader) {
+        const char* header = clean ? kind.szCleanHeader : kind.szLegacyHeader;
+        ReportWrite(&report, header, strlen(header));
+    }
+    if (chosen == -1) return PublishReportFile(&report, log);
+    static tagTIMETEXTS times;
+    if (kind.Listed) {
+        int from = chosen >= 0 ? chosen : 0,
+            to = chosen >= 0 ? chosen + 1 : (int)file.devices.size();
+        for (int i = from; i < to; i++)
+            if (kind.Listed(file.devices[i], chosen >= 0, s)) job.devices.push_back(i);
+        MakeTimeTexts(&times, file.header.szDataStartTime, job.first, job.end, kind.bTrailingBlank,
+                      clean);
+        job.times = &times;
+    }
+    kind.Body(job);
+    return PublishReportFile(&report, log);
+}
+
+int WriteReports(const tagDATAFILE& file, const tagSETTINGS& s, const char* name, tagLOG* log) {
+    static const tagREPORTKIND* const kinds[] = {&kElementReport, &kLaneReport, &kTrapReport,
+                                                 &kContentsReport, &kSummaryReport};
+    bool asked = s.iAggregates > 0;
+    for (const tagREPORTKIND* kind : kinds) asked = asked || (kind->lpAsked && s.*kind->lpAsked);
+    if (!asked) return 0;
+    // A file without a start date is no data file of ours (a text, random bytes, an empty
+    // file): its reports would be named by nothing and overwrite each other.
+    const char* date = file.header.szDataStartTime;
+    if (date[0] == '\0') {
+        LogError(log, "No start date in data file [%s]; no reports written!\n", name);
+        return 0;
+    }
+    if (!ReportDateIsSafe(date)) {
+        LogError(log,
+                 "Start date [%s] of data file [%s] holds a '/' where the report names take "
+                 "their date; no report written!\n",
+                 date, name);
+        return 0;
+    }
+    int published = 0;
+    for (const tagREPORTKIND* kind : kinds) {
+        if (kind->lpAsked) {
+            if (!(s.*kind->lpAsked)) continue;
+            published += WriteReport(*kind, 0, file, s, log);
+            if (log->bInterruptTold) return published;
+        } else {
+            for (int a = 0; a < s.iAggregates; a++) {
+                published += WriteReport(*kind, s.iAggregateMinutes[a], file, s, log);
+                if (log->bInterruptTold) return published;
+            }
+        }
+    }
+    return published;
+}
