@@ -60,7 +60,7 @@ std::string tagDAY::Name() const {
 }
 
 std::string tagDAY::Path() const {
-    const char* generator = bRealistic ? KORVA_BIGDAY : KORVA_SAMPLE_BIN;
+    const char* generator = KORVA_SAMPLE_BIN;
     const std::string folder = std::string(KORVA_BENCH_CACHE) + "/day-" + Name() + "/";
     const std::string stamp = GeneratorStamp(generator);
     std::string day = FindDataFile(folder);
@@ -74,11 +74,10 @@ std::string tagDAY::Path() const {
     fs::create_directories(building, ignored);
     fprintf(stderr, "bench: generating the day %s into %s\n", Name().c_str(), folder.c_str());
     const std::string devices = std::to_string(iDevices);
-    tagCHILDRUN run = RunChild(
-        bRealistic ? std::vector<std::string>{"/usr/bin/env", "python3", generator,
-                                              building + "KORVA20S_20210501.DAT", devices, "1"}
-                   : std::vector<std::string>{generator, "-n", devices, "-p", "4320", "-d", "1",
-                                              "-s", "1", building});
+    std::vector<std::string> args{generator, "-n", devices, "-p", "4320", "-d", "1", "-s", "1"};
+    if (bRealistic) args.push_back("--realistic");
+    args.push_back(building);
+    tagCHILDRUN run = RunChild(args);
     if (run.iStatus != 0) Fail(std::string(generator) + " failed for the day " + Name());
     FILE* file = fopen((building + "STAMP").c_str(), "wb");
     if (!file || fputs(stamp.c_str(), file) < 0 || fclose(file) != 0)

@@ -11,17 +11,17 @@
 
 namespace korvabench {
 
-// A full day the benchmarks run on (4320 periods, seed 1): a sample day of korva-sample, or a
-// day of realistic digits made by the script KORVA_BIGDAY (bigday.py, plain Python).
+// A full day the benchmarks run on (4320 periods, seed 1), made by korva-sample: a sample day,
+// or a realistic day (--realistic: a busy network's device mix and spread of values).
 struct tagDAY {
     int iDevices;
     bool bRealistic;
     // "2000" for a sample day, "real2000" for a realistic one.
     std::string Name() const;
     // Path of its data file. The day is generated once into the cache folder and reused while
-    // its generator stays the same. Its folder holds that day (and a sample day's cabinet list)
-    // only, so it serves as an input folder of the converter. Ends the program when the
-    // generator is missing or fails.
+    // its generator stays the same. Its folder holds that day and its cabinet list only, so it
+    // serves as an input folder of the converter. Ends the program when the generator is
+    // missing or fails.
     std::string Path() const;
 };
 inline tagDAY SampleDay(int devices) {

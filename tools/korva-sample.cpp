@@ -9,7 +9,8 @@
 //
 // This file reads the command line, keeps the calendar the archive names its days by, and runs
 // the days. sample_layout.cpp lays out the cabinets and devices, sample_traffic.cpp simulates
-// their traffic, and sample_files.cpp packs the data files and writes the cabinet list.
+// their traffic, sample_realistic.cpp does both for the busy network's days of --realistic, and
+// sample_files.cpp packs the data files and writes the cabinet list.
 
 #include <cerrno>
 #include <cstdio>
@@ -88,8 +89,8 @@ bool parse_date(const char* text, Date* out) {
 void print_usage(FILE* to) {
     std::fprintf(
         to,
-        "usage: %s [-n DEVICES] [-p PERIODS] [-d DAYS] [-s SEED] [-D MM/DD/YYYY] [--faults] "
-        "OUTDIR\n"
+        "usage: %s [-n DEVICES] [-p PERIODS] [-d DAYS] [-s SEED] [-D MM/DD/YYYY] [--faults]\n"
+        "       [--realistic] OUTDIR\n"
         "Writes a sample archive: daily data files KORVA20S_YYYYMMDD.DAT and the cabinet\n"
         "list CABINETS_YYYYMMDD.LST of the first day.\n"
         "  -n DEVICES   devices per data file, 1..%d (default 120)\n"
@@ -98,6 +99,8 @@ void print_usage(FILE* to) {
         "  -s SEED      seed of the generator, 0..2^64-1 (default 1)\n"
         "  -D DATE      first day as MM/DD/YYYY (default 05/01/2021)\n"
         "  --faults     add a few scan counts above %u, some silent devices and an outage\n"
+        "  --realistic  a busy network's days instead: about 70%% loops, 15%% stations, 10%%\n"
+        "               speed traps, 5%% metered lanes, values over their whole ranges all day\n"
         "  -h, --help   print this text\n"
         "OUTDIR is created if missing (one level).\n",
         kProgram, kMaxDevices, kMaxPeriods, kMaxPeriods, kMaxDays, kFullScan);
@@ -152,6 +155,10 @@ ParseResult parse_args(int argc, char** argv, Options* opt) {
         }
         if (std::strcmp(arg, "--faults") == 0) {
             opt->faults = true;
+            continue;
+        }
+        if (std::strcmp(arg, "--realistic") == 0) {
+            opt->realistic = true;
             continue;
         }
         if (arg[0] != '-' || arg[1] == '\0') {
@@ -209,7 +216,7 @@ int main(int argc, char** argv) {
     }
     if (!make_outdir(opt.outdir)) return 1;
 
-    const Layout layout = build_layout(opt);
+    const Layout layout = opt.realistic ? build_realistic_layout(opt) : build_layout(opt);
     const std::string list_name = "CABINETS_" + compact_date(opt.first) + ".LST";
     if (!write_cabinet_list(join_path(opt.outdir, list_name), layout, opt)) return 1;
 
@@ -219,6 +226,7 @@ int main(int argc, char** argv) {
                              .index = i,
                              .weekend = is_weekend(first_day + i),
                              .faults = opt.faults,
+                             .realistic = opt.realistic,
                              .periods = opt.periods,
                              .seed = opt.seed};
         const std::string name = "KORVA20S_" + compact_date(ctx.date) + ".DAT";

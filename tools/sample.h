@@ -117,6 +117,7 @@ struct Options {
     uint64_t seed = 1;
     Date first{2021, 5, 1};
     bool faults = false;
+    bool realistic = false;  // the realistic mix and spread of values (sample_realistic.cpp)
     std::string outdir;
 };
 
@@ -215,6 +216,13 @@ struct Layout {
 // the count is exact. Deterministic in the seed; independent of periods, days and faults.
 Layout build_layout(const Options& opt);
 
+// Appends a device of kind `kind` (lane digit `lane`) to cabinet `cab`, the cabinet the layout
+// adds next, named as the field names it; `type` overrides the kind's type code.
+void add_device(Layout* layout, const Cabinet& cab, Kind kind, int lane, uint16_t type = 0);
+
+// Counts the devices of the cabinet by type into its listed counts.
+void count_cabinet_devices(const Layout& layout, Cabinet* cab);
+
 // ---------------------------------------------------------------------------------------------
 // Traffic (sample_traffic.cpp)
 
@@ -224,6 +232,7 @@ struct DayContext {
     long index;  // 0 for the first day of the run
     bool weekend;
     bool faults;
+    bool realistic;
     int periods;
     uint64_t seed;
 };
@@ -264,11 +273,27 @@ struct Bottleneck {
 // weekends rarely congest.
 std::vector<Bottleneck> draw_bottlenecks(const Layout& layout, const DayContext& ctx);
 
+// Draws `count` vehicles into the trap's length bins of *p; returns their mean length.
+unsigned draw_vehicles(int count, double heavy_share, Rng& rng, LanePeriod* p);
+
 // Simulates one cabinet for one day into *out (every series already holds ctx.periods entries):
 // mainline lanes with free flow and the queues of the day's bottlenecks, the on-ramp and its
 // meter.
 void simulate_cabinet(const Cabinet& cab, const DayContext& ctx,
                       const std::vector<Bottleneck>& bottlenecks, Rng& rng, CabinetDay* out);
+
+// ---------------------------------------------------------------------------------------------
+// Realistic days (sample_realistic.cpp)
+
+// Builds cabinets of the realistic mix until the device count reaches opt.devices (the last
+// cabinet cut): about 70 % loops, 15 % stations, 10 % speed traps and 5 % metered lanes.
+// Deterministic in the seed.
+Layout build_realistic_layout(const Options& opt);
+
+// Simulates one cabinet of a realistic layout for one day into *out, as simulate_cabinet does,
+// with volumes, scan counts and speeds spread over their whole working ranges all day.
+void simulate_realistic_cabinet(const Cabinet& cab, const DayContext& ctx, Rng& rng,
+                                CabinetDay* out);
 
 // ---------------------------------------------------------------------------------------------
 // Output files (sample_files.cpp). Each writer prints a line naming what it wrote; on failure

@@ -463,7 +463,8 @@ bool write_data_file(const std::string& path, const Layout& layout, const DayCon
     out.write(table.data(), table.size());
 
     const DayFaults faults = draw_faults(layout, ctx);
-    const std::vector<Bottleneck> bottlenecks = draw_bottlenecks(layout, ctx);
+    const std::vector<Bottleneck> bottlenecks =
+        ctx.realistic ? std::vector<Bottleneck>{} : draw_bottlenecks(layout, ctx);
     CabinetDay day;  // each cabinet of the day in turn
     for (std::vector<LanePeriod>& lane : day.lane) lane.assign(periods, LanePeriod{});
     day.ramp.assign(periods, RampPeriod{});
@@ -472,7 +473,11 @@ bool write_data_file(const std::string& path, const Layout& layout, const DayCon
         const Cabinet& cab = layout.cabinets[ci];
         const size_t first = cab.first_device, last = first + cab.device_count;
         Rng rng{stream_seed(ctx.seed, (static_cast<uint64_t>(ctx.index) << 32) | ci)};
-        simulate_cabinet(cab, ctx, bottlenecks, rng, &day);
+        if (ctx.realistic) {
+            simulate_realistic_cabinet(cab, ctx, rng, &day);
+        } else {
+            simulate_cabinet(cab, ctx, bottlenecks, rng, &day);
+        }
         for (const ScanFault& f : faults.scans) {
             if (f.cabinet == ci) day.lane[f.lane][static_cast<size_t>(f.period)].scan = f.scan;
         }

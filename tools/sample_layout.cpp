@@ -13,19 +13,12 @@
 #include "sample.h"
 
 namespace sample {
-namespace {
-
-constexpr int kRouteCount = static_cast<int>(std::size(kRoutes));
-constexpr int kStreetCount = static_cast<int>(std::size(kStreets));
-constexpr uint16_t kUnknownTypes[] = {99, 82, 300};
-// Features that add devices; the loop-only cabinet cannot carry them.
-constexpr uint32_t kDataFeatures = kRamp | kVariantFirst | kVariantLast | kUnknownDevice | kBypass;
 
 // Appends a device of cabinet `cab` (the next cabinet of the layout), named as the field names
 // them in 18 characters: the cabinet name, ':', a mark ('M' for a lane variant), 'M' and the
 // direction ("ON" for the ramp loop), "__", a letter for the kind, then the lane digit ('0' for
 // the station, '1' off the mainline). `type` overrides the kind's type (for unknown devices).
-void add_device(Layout* layout, const Cabinet& cab, Kind kind, int lane, uint16_t type = 0) {
+void add_device(Layout* layout, const Cabinet& cab, Kind kind, int lane, uint16_t type) {
     // Per kind, in Kind order: type, mark, letter, and the digit of lane 0 (a lane counts up).
     static constexpr struct {
         uint16_t type;
@@ -45,6 +38,26 @@ void add_device(Layout* layout, const Cabinet& cab, Kind kind, int lane, uint16_
     dev.cabinet = static_cast<uint32_t>(layout->cabinets.size());
     layout->devices.push_back(dev);
 }
+
+// Counts the cabinet's devices by type, as the cabinet list reports them.
+void count_cabinet_devices(const Layout& layout, Cabinet* cab) {
+    cab->loops = cab->stations = cab->traps = cab->meters = 0;
+    for (size_t i = cab->first_device; i < cab->first_device + cab->device_count; ++i) {
+        const uint16_t type = layout.devices[i].type;
+        cab->loops += type == kTypeLoop;
+        cab->stations += type == kTypeStation;
+        cab->traps += type == kTypeTrap;
+        cab->meters += type == kTypeMeter;
+    }
+}
+
+namespace {
+
+constexpr int kRouteCount = static_cast<int>(std::size(kRoutes));
+constexpr int kStreetCount = static_cast<int>(std::size(kStreets));
+constexpr uint16_t kUnknownTypes[] = {99, 82, 300};
+// Features that add devices; the loop-only cabinet cannot carry them.
+constexpr uint32_t kDataFeatures = kRamp | kVariantFirst | kVariantLast | kUnknownDevice | kBypass;
 
 // Adds the devices of one cabinet in table order: station and mainline loops (station first or
 // last, loops in rising digit order), then per trap lane its speed lane, trap and perhaps a lane
@@ -83,18 +96,6 @@ void add_cabinet_devices(Layout* layout, const Cabinet& cab, Rng& rng) {
         const size_t at = start + static_cast<size_t>(rng.range(0, static_cast<int>(count) - 1));
         std::rotate(layout->devices.begin() + static_cast<long>(at), layout->devices.end() - 1,
                     layout->devices.end());
-    }
-}
-
-// Counts the cabinet's devices by type, as the cabinet list reports them.
-void count_cabinet_devices(const Layout& layout, Cabinet* cab) {
-    cab->loops = cab->stations = cab->traps = cab->meters = 0;
-    for (size_t i = cab->first_device; i < cab->first_device + cab->device_count; ++i) {
-        const uint16_t type = layout.devices[i].type;
-        cab->loops += type == kTypeLoop;
-        cab->stations += type == kTypeStation;
-        cab->traps += type == kTypeTrap;
-        cab->meters += type == kTypeMeter;
     }
 }
 

@@ -81,6 +81,8 @@ uint8_t incident_at(const std::vector<Episode>& episodes, int c) {
     return 0;
 }
 
+}  // namespace
+
 // Splits `count` vehicles over the four length bins of *p and returns their mean length in
 // tenths of a foot (0 with no vehicles). A bin that would overflow its field takes no more.
 unsigned draw_vehicles(int count, double heavy_share, Rng& rng, LanePeriod* p) {
@@ -110,8 +112,6 @@ unsigned draw_vehicles(int count, double heavy_share, Rng& rng, LanePeriod* p) {
     for (int i = 0; i < 4; ++i) p->bins[i] = static_cast<uint8_t>(bins[i]);
     return count == 0 ? 0u : clamp_round(total / count, 150.0, 450.0);
 }
-
-}  // namespace
 
 // The head is one of the corridor's cabinets, never the one farthest upstream, so that the
 // queue has a cabinet upstream to reach.
