@@ -80,7 +80,8 @@ TEST(Options, AcceptedAndRefusedCommandLines) {
         "--aggregate=7", "--aggregate=0", "--aggregate=2880", "--aggregate=15,",
         "--aggregate=,15", "--aggregate=15;60", "-F" + o4094 + "f", "--compress=",
         "--compress=gz", "--compress=GZIP", "--compress=gzip:-1", "--compress=gzip:1x",
-        "--compress=zstd:99999999999999999999", "--aggregate=", "--aggregate=15,x"};
+        "--compress=zstd:99999999999999999999", "--aggregate=", "--aggregate=15,x",
+        "--compress=gzip:01", "--compress=zstd:019", "--compress=gzip:00"};
     // clang-format on
     for (const std::string& arg : refused)
         EXPECT_EQ(Parse({"-E", arg, "-L"}), "refused") << arg.substr(0, 30);

@@ -46,8 +46,8 @@ protected:
 }  // namespace
 
 // A file cut anywhere converts; one without a start date (empty, cut before the date, text,
-// random bytes) or whose date would put a '/' into the report names writes no report.
-TEST_F(HostileFiles, CutFilesConvertAndDatelessOrSlashedOnesWriteNoReport) {
+// random bytes) or whose date is no real day writes no report.
+TEST_F(HostileFiles, CutFilesConvertAndFilesWithoutARealStartDateWriteNoReport) {
     const std::string day = SmallDay();
     std::mt19937 random(7);
     std::string garbage(70000, '\0');
@@ -59,8 +59,15 @@ TEST_F(HostileFiles, CutFilesConvertAndDatelessOrSlashedOnesWriteNoReport) {
     for (const std::string& bytes : {std::string(), day.substr(0, 40), std::string("Data Start"),
                                      std::string(5000, 'A'), garbage})
         EXPECT_EQ(Count(Convert(bytes, 0), noDate), 1) << bytes.size();
-    EXPECT_TRUE(Has(Convert(SmallDay("5/01/2021 00:00:00"), 0),
-                    "] E Start date [5/01/2021 00:00:00] of data file [X.DAT] holds a '/'"));
+    // A start date is a real day in MM/DD/YYYY digits, or none: anything else would name the
+    // reports by no date, put bytes of the header into their names, or split their rows.
+    for (const char* start :
+         {"5/01/2021 00:00:00", "05/01/2,21", "05/01/\"021", "99/99/2021", "00/00/0000",
+          "02/29/2021", "04/31/2021", "13/01/2021", "05/01/0000", "05/01/20211", "05/01/2021\x01",
+          "05-01-2021", "          ", "05/01/2021\t00:00:00"})
+        EXPECT_EQ(Count(Convert(SmallDay(start), 0), noDate), 1) << start;
+    for (const char* start : {"02/29/2024", "02/29/2000", "12/31/9999", "05/01/2021"})
+        EXPECT_TRUE(Has(Convert(SmallDay(start)), "Completed processing")) << start;
 }
 
 // More names than the name table holds, a table past the end, blocks past the end of the file

@@ -123,9 +123,9 @@ static int AcceptCompression(const char* value, tagSETTINGS* s) {
         if (*rest == ':') {
             char* end = nullptr;
             long number = strtol(rest + 1, &end, 10);
-            if (!isdigit((unsigned char)rest[1]) || *end != '\0' || number < k.lowest ||
-                number > k.highest)
-                break;
+            // One spelling a level: digits without a leading zero ("gzip:01" is no level).
+            bool spelled = isdigit((unsigned char)rest[1]) && (rest[1] != '0' || rest[2] == '\0');
+            if (!spelled || *end != '\0' || number < k.lowest || number > k.highest) break;
             level = (int)number;
         } else if (*rest != '\0') {
             break;

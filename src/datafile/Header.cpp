@@ -1,6 +1,7 @@
 #include "datafile/Header.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,23 @@ int ReturnStringAfterEqual(const char* line, char* text, int size) {
     memset(text, 0, (size_t)size);
     memcpy(text, value + 1, kept);
     return 1;
+}
+
+bool StartDateIsCalendarDay(const tagHEADER& header) {
+    const char* date = header.szDataStartTime;
+    for (int i = 0; i < 10; i++)
+        if (i == 2 || i == 5 ? date[i] != '/' : !isdigit((unsigned char)date[i])) return false;
+    if (date[10] != '\0' && date[10] != ' ') return false;
+    auto number = [date](int at, int digits) {
+        int n = 0;
+        for (int i = at; i < at + digits; i++) n = n * 10 + (date[i] - '0');
+        return n;
+    };
+    int month = number(0, 2), day = number(3, 2), year = number(6, 4);
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+    return day <= days[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
 tagHEADER ReadDataHeader(const char* buffer, int size) {

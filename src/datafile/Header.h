@@ -19,6 +19,11 @@ struct tagHEADER {
 // most 15 non-empty lines, never past size, never changes the buffer.
 tagHEADER ReadDataHeader(const char* buffer, int size);
 
+// Whether the start date is a real calendar day written MM/DD/YYYY in digits (month 1 to 12, a
+// day of that month, a year of four digits from 0001), followed by nothing or a blank. Only such
+// a date names reports and dates their rows.
+bool StartDateIsCalendarDay(const tagHEADER& header);
+
 // The value after a header line's first '=' as a number: stored and 1 when above 0, else 0.
 int ReturnIntegerAfterEqual(const char* line, int* value);
 

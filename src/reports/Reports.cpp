@@ -34,14 +34,6 @@ static bool VariantSet(char letter, const tagSETTINGS& s) {
     return false;
 }
 
-// Report names take characters 0-1, 3-4 and 6-9 of the start date; a '/' among them would put
-// the report into another folder.
-static bool ReportDateIsSafe(const char* date) {
-    for (int i : {0, 1, 3, 4, 6, 7, 8, 9})
-        if (date[i] == '/') return false;
-    return true;
-}
-
 // The report's path: the target folder, "KORVA20Sec_" (or "KORVA<minutes>Min_"), the kind, the
 // variant letter of the first of its options that is set, the start date as MMDDYYYY, ".csv"
 // and the compression's ending. Returns 1, or 0 after logging that it would be too long.
@@ -151,18 +143,11 @@ int WriteReports(const tagDATAFILE& file, const tagSETTINGS& s, const char* name
     bool asked = s.iAggregates > 0;
     for (const tagREPORTKIND* kind : kinds) asked = asked || (kind->lpAsked && s.*kind->lpAsked);
     if (!asked) return 0;
-    // A file without a start date is no data file of ours (a text, random bytes, an empty
-    // file): its reports would be named by nothing and overwrite each other.
-    const char* date = file.header.szDataStartTime;
-    if (date[0] == '\0') {
+    // A file without a real start date is no data file of ours (a text, random bytes, an empty
+    // file, a damaged header): its reports would be named and dated by nothing, or by a date
+    // that is none, and a '/' or a blank in it would put them into another folder.
+    if (!StartDateIsCalendarDay(file.header)) {
         LogError(log, "No start date in data file [%s]; no reports written!\n", name);
-        return 0;
-    }
-    if (!ReportDateIsSafe(date)) {
-        LogError(log,
-                 "Start date [%s] of data file [%s] holds a '/' where the report names take "
-                 "their date; no report written!\n",
-                 date, name);
         return 0;
     }
     int published = 0;
