@@ -40,20 +40,21 @@ void Rows(const tagPLAINDAY& day, Listed listed, Row row) {
     const std::vector<tagDEVICE>& devices = day.lpFile->devices;
     for (int c = 0; c < day.lpFile->iColumns; c++)
         for (size_t i = 0; i < devices.size(); i++)
-            if (listed(devices[i])) row(devices[i], day.block.At(c, (int)i), c);
+            if (listed(devices[i]))
+                row(DeviceName(*day.lpFile, (int)i).text, day.block.At(c, day.block.slots[i]), c);
 }
 
 bool LaneListed(const tagDEVICE& d) {
-    return d.usType == DEVICE_STATION || (d.usType == DEVICE_LOOP && d.szName[16] != 'S');
+    return d.usType == DEVICE_STATION || (d.usType == DEVICE_LOOP && d.cKind != 'S');
 }
 
 }  // namespace
 
 tagPLAINDAY MakePlainDay(const tagDATAFILE& file) {
     tagPLAINDAY day{&file, {}};
-    std::vector<int> all(file.devices.size()), local(file.devices.size(), -1);
+    std::vector<int> all(file.devices.size());
     for (size_t i = 0; i < all.size(); i++) all[i] = (int)i;
-    PlanBlock(file, all, &day.block, &local);
+    PlanBlock(file, all, &day.block);
     FillBlock(file, &day.block, 0, file.iColumns);
     return day;
 }
@@ -64,24 +65,24 @@ void PlainElementReport(const tagPLAINDAY& day, FILE* out) {
         "LenTenths,Bin1,Bin2,Bin3,Bin4,SpdFlag,SpdFlag2,SpdNPds,EstLength,CalcSpdTenths,"
         "ScanCntSum,CollectionTime\n",
         out);
-    Rows(day, LaneListed, [out, &day](const tagDEVICE& d, const tagPERIODVALUES& v, int c) {
+    Rows(day, LaneListed, [out, &day](const char* name, const tagPERIODVALUES& v, int c) {
         unsigned colour[3];
         Colours(v, colour);
         fprintf(
             out,
             "%s,%u,%u,%2.1f,%u,%u,%u,%u,%u,%u,%2.1f,%2.1f,%u,%u,%u,%u,%u,%u,%u,%u,%2.1f,%d,%s\n",
-            d.szName, v.usNumLanes, v.usVolume, v.usScanCnt / 12.0f, v.usScanCnt, v.usFlag,
-            v.ucNPds, colour[0], colour[1], colour[2], v.usSpdTenths / 10.0f, v.usLenTenths / 10.0f,
-            v.usBin1, v.usBin2, v.usBin3, v.usBin4, v.usSpdFlag, v.usSpdFlag2, v.ucSpdNPds,
-            v.usEstLength, (double)v.usCalcSpdTenths,
-            (int32_t)((uint32_t)v.usNumLanes * v.usScanCnt), Time(*day.lpFile, c, true).c_str());
+            name, v.usNumLanes, v.usVolume, v.usScanCnt / 12.0f, v.usScanCnt, v.usFlag, v.ucNPds,
+            colour[0], colour[1], colour[2], v.usSpdTenths / 10.0f, v.usLenTenths / 10.0f, v.usBin1,
+            v.usBin2, v.usBin3, v.usBin4, v.usSpdFlag, v.usSpdFlag2, v.ucSpdNPds, v.usEstLength,
+            (double)v.usCalcSpdTenths, (int32_t)((uint32_t)v.usNumLanes * v.usScanCnt),
+            Time(*day.lpFile, c, true).c_str());
     });
 }
 
 void PlainLaneReport(const tagPLAINDAY& day, FILE* out) {
     fputs("name,collectiontime,lanes,volume,occupancy (%),status,incident,speed,length\n", out);
-    Rows(day, LaneListed, [out, &day](const tagDEVICE& d, const tagPERIODVALUES& v, int c) {
-        fprintf(out, "%s,%s,%u,%u,%2.2f,%u,%u,%2.1f,%2.1f\n", d.szName,
+    Rows(day, LaneListed, [out, &day](const char* name, const tagPERIODVALUES& v, int c) {
+        fprintf(out, "%s,%s,%u,%u,%2.2f,%u,%u,%2.1f,%2.1f\n", name,
                 Time(*day.lpFile, c, false).c_str(), v.usNumLanes, v.usVolume, v.usScanCnt / 12.0f,
                 v.usFlag, v.usIncident, v.usSpdTenths / 10.0f, v.usLenTenths / 10.0f);
     });
@@ -93,8 +94,8 @@ void PlainTrapReport(const tagPLAINDAY& day, FILE* out) {
         "bin3 (42.1-72.0),bin4 (72.1-115.0 ),flag1,flag2\n",
         out);
     auto listed = [](const tagDEVICE& d) { return d.usType == DEVICE_SPEED_TRAP; };
-    Rows(day, listed, [out, &day](const tagDEVICE& d, const tagPERIODVALUES& v, int c) {
-        fprintf(out, "%s,%s,%2.1f,%2.1f,%u,%u,%u,%u,%u,%u\n", d.szName,
+    Rows(day, listed, [out, &day](const char* name, const tagPERIODVALUES& v, int c) {
+        fprintf(out, "%s,%s,%2.1f,%2.1f,%u,%u,%u,%u,%u,%u\n", name,
                 Time(*day.lpFile, c, false).c_str(), v.usSpdTenths / 10.0f, v.usLenTenths / 10.0f,
                 v.usBin1, v.usBin2, v.usBin3, v.usBin4, v.usSpdFlag, v.usSpdFlag2);
     });

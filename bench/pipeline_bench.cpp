@@ -131,12 +131,12 @@ void ScanCountWarnings(benchmark::State& state, tagDAY day) {
 void TrapBlocks(benchmark::State& state, tagDAY day) {
     tagDATAFILE file;
     if (!LoadDay(state, day, &file)) return;
-    std::vector<int> traps, local(file.devices.size(), -1);
+    std::vector<int> traps;
     for (int i = 0; i < (int)file.devices.size(); i++)
         if (file.devices[i].usType == DEVICE_SPEED_TRAP) traps.push_back(i);
     tagBLOCK block;
     for (auto _ : state) {
-        PlanBlock(file, traps, &block, &local);
+        PlanBlock(file, traps, &block);
         int periods = BlockPeriods(block);
         for (int first = 0; first < file.iColumns; first += periods)
             FillBlock(file, &block, first, std::min(periods, file.iColumns - first));

@@ -126,47 +126,51 @@ std::string BuildDataFile(const DataFileLayout& layout) {
     return file + data;
 }
 
-tagBLOCK Values(const tagDATAFILE& file) {
-    std::vector<int> all(file.devices.size()), local(file.devices.size(), -1);
+tagDAYVALUES Values(const tagDATAFILE& file) {
+    std::vector<int> all(file.devices.size());
     for (size_t i = 0; i < all.size(); i++) all[i] = (int)i;
-    tagBLOCK block;
-    PlanBlock(file, all, &block, &local);
-    FillBlock(file, &block, 0, file.iColumns);
-    return block;
+    tagDAYVALUES values;
+    PlanBlock(file, all, &values.block);
+    FillBlock(file, &values.block, 0, file.iColumns);
+    return values;
 }
 
-// Runs body in a child process; returns its exit status, or 128 + the signal that ended it.
-static int InChild(const std::function<int()>& body) {
+int InChild(const std::function<int()>& body, long* peak) {
     fflush(nullptr);
     pid_t child = fork();
     if (child == 0) _exit(body());
     int status = 0;
-    waitpid(child, &status, 0);
+    struct rusage usage = {};
+    wait4(child, &status, 0, &usage);
+    if (peak) *peak = usage.ru_maxrss;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 RunResult RunKorva(const std::vector<std::string>& args, const std::string& cwd, long memoryLimit) {
     TempDir capture;
     std::string out = capture / "stdout", err = capture / "stderr";
-    int status = InChild([&] {
+    long peak = 0;
+    int status = InChild(
+        [&] {
 #if defined(__SANITIZE_ADDRESS__)
-        std::string options = "allocator_may_return_null=1:max_allocation_size_mb=" +
-                              std::to_string(memoryLimit >> 20);
-        if (memoryLimit) setenv("ASAN_OPTIONS", options.c_str(), 1);
+            std::string options = "allocator_may_return_null=1:max_allocation_size_mb=" +
+                                  std::to_string(memoryLimit >> 20);
+            if (memoryLimit) setenv("ASAN_OPTIONS", options.c_str(), 1);
 #else
-        struct rlimit limit = {(rlim_t)memoryLimit, (rlim_t)memoryLimit};
-        if (memoryLimit) setrlimit(RLIMIT_AS, &limit);
+            struct rlimit limit = {(rlim_t)memoryLimit, (rlim_t)memoryLimit};
+            if (memoryLimit) setrlimit(RLIMIT_AS, &limit);
 #endif
-        if (chdir(cwd.c_str()) != 0 || !freopen(out.c_str(), "w", stdout) ||
-            !freopen(err.c_str(), "w", stderr))
+            if (chdir(cwd.c_str()) != 0 || !freopen(out.c_str(), "w", stdout) ||
+                !freopen(err.c_str(), "w", stderr))
+                return 127;
+            std::vector<char*> argv{(char*)KORVA2CSV_BIN};
+            for (const std::string& a : args) argv.push_back((char*)a.c_str());
+            argv.push_back(nullptr);
+            execv(KORVA2CSV_BIN, argv.data());
             return 127;
-        std::vector<char*> argv{(char*)KORVA2CSV_BIN};
-        for (const std::string& a : args) argv.push_back((char*)a.c_str());
-        argv.push_back(nullptr);
-        execv(KORVA2CSV_BIN, argv.data());
-        return 127;
-    });
-    return {status, ReadFile(out), ReadFile(err)};
+        },
+        &peak);
+    return {status, ReadFile(out), ReadFile(err), peak};
 }
 
 int WithFileSizeLimit(long limit, const std::function<int()>& body) {

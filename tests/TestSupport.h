@@ -96,14 +96,26 @@ struct DataFileLayout {
 std::string BuildDataFile(const DataFileLayout& layout);
 
 // The values of every device of a loaded file over its columns, made as the reports make them:
-// one block of all the devices, so that a device's local index is its position.
-tagBLOCK Values(const tagDATAFILE& file);
+// one block of all the devices; At takes a device's position.
+struct tagDAYVALUES {
+    tagBLOCK block;
+    const tagPERIODVALUES& At(int column, int position) const {
+        return block.At(column, block.slots[(size_t)position]);
+    }
+};
+tagDAYVALUES Values(const tagDATAFILE& file);
 
-// Runs the converter executable in folder cwd with args; collects status, stdout, stderr. With
+// Runs body in a child process; returns its exit status, or 128 + the signal that ended it, and
+// its peak resident memory in KiB in *peak (which counts what the child shared of this process).
+int InChild(const std::function<int()>& body, long* peak = nullptr);
+
+// Runs the converter executable in folder cwd with args; collects status, stdout, stderr and its
+// peak resident memory. With
 // a memoryLimit, allocations past it fail: by the address space, or the sanitizer's own limit.
 struct RunResult {
     int status;
     std::string out, err;
+    long peakKiB;  // peak resident memory
 };
 RunResult RunKorva(const std::vector<std::string>& args, const std::string& cwd,
                    long memoryLimit = 0);

@@ -83,9 +83,10 @@ TEST_F(DeviceTable, NameTableIsReadWhileItsNameDataLasts) {
         file.header.iNumberofNames = names, file.header.iNameListSize = listSize;
         int complete = ReadNameTable(&file, &log);
         std::string s = std::to_string(complete);
-        for (const tagDEVICE& d : file.devices)
-            s += " " + std::string(d.szName) + ":" + std::to_string(d.usType) + ":" +
-                 std::to_string(d.uiDataOffset);
+        for (size_t i = 0; i < file.devices.size(); i++)
+            s += " " + std::string(DeviceName(file, (int)i).text) + ":" +
+                 std::to_string(file.devices[i].usType) + ":" +
+                 std::to_string(file.devices[i].uiDataOffset);
         return s;
     };
     EXPECT_EQ(read(table, 2, 54), "1 STATION:84:1000 NNNNNNNNNNNNNNNNNNN:261:4063516280");

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <random>
 
 #include "TestSupport.h"
@@ -160,10 +161,47 @@ TEST_F(HostileFiles, HugeClaimsConvertWithinAMemoryLimit) {
     EXPECT_EQ(60001u, Lines(traps).size());
     EXPECT_TRUE(Has(traps, "1059999:_MN_____T1,05/03/2021 07:30:20,55.6,31.5,7,9,3,2,133,160\n"));
     Load(BuildDataFile(big));
-    tagBLOCK v = Values(file);
+    tagDAYVALUES v = Values(file);
     EXPECT_EQ(std::vector<int>({4320, 4320, 9, 556}),
-              std::vector<int>({file.iColumns, file.devices[0].iPeriods, v.At(4319, 0).usVolume,
+              std::vector<int>({file.iColumns, file.devices[0].usPeriods, v.At(4319, 0).usVolume,
                                 v.At(4319, 1).usSpdTenths}));
+}
+
+// Two million loop names on one data block (a valid file of 54 MB): every report of it takes
+// at most the file's size and 64 MiB, and a summary of it seconds, as a few dozen bytes a name.
+TEST_F(HostileFiles, TwoMillionNamesOnOneBlockStayWithinTheFileAnd64MiB) {
+    // Built in a child, so that the converter's processes, forked from this one, start small.
+    const int names = 2000000;
+    ASSERT_EQ(
+        InChild([&] {
+            DataFileLayout big{PERIODS_PER_DAY, {}};
+            for (int i = 0; i < names; i++)
+                big.devices.push_back({std::to_string(10000000 + i) + ":_MN___1", DEVICE_LOOP,
+                                       i ? "" : Block(PERIODS_PER_DAY, LoopEntry(0, 1, 90, 0, 4)),
+                                       i ? 1024 + 27ll * names : -1});
+            WriteFile(dir / "BIG.DAT", BuildDataFile(big));
+            return 0;
+        }),
+        0);
+    const long limit = ((long)std::filesystem::file_size(dir / "BIG.DAT") >> 10) + (64 << 10);
+    const std::vector<std::string> mixes[] = {
+        {"-A"}, {"-E", "-P12:00:00"}, {"--aggregate=1440"}, {"-R", "--aggregate=1440"}};
+    for (const std::vector<std::string>& mix : mixes) {
+        TempDir out;
+        std::vector<std::string> args = mix;
+        args.insert(args.end(), {"-O" + out.path, "-F" + out.path});
+        RunResult run = RunKorva(args, dir.path);
+        ASSERT_EQ(run.status, 0) << mix[0];
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's shadow memory is resident too
+        EXPECT_LE(run.peakKiB, limit) << mix[0];
+#endif
+        for (const std::string& name : ListDir(out.path)) {
+            if (!name.starts_with("KORVA")) continue;
+            std::string report = ReadFile(out / name);
+            EXPECT_EQ(Count(report, "\n"), names + (mix[0] == "-A" ? 3 : 1)) << name;
+            EXPECT_TRUE(Has(report, "\n10734567:_MN___1,")) << name;
+        }
+    }
 }
 
 // A name with control characters is read by its real name but shown with '?' for each: a line

@@ -30,7 +30,7 @@ Ints Sums(const tagPERIODVALUES& v) {
 class Measures : public KorvaTest {
 protected:
     // Loads the devices over `columns` periods and makes every device's values.
-    tagBLOCK Made(int columns, const std::vector<DeviceLayout>& devices, int names = -1) {
+    tagDAYVALUES Made(int columns, const std::vector<DeviceLayout>& devices, int names = -1) {
         EXPECT_EQ(1, Load(BuildDataFile({columns, devices, "05/01/2021 00:00:00", names})));
         return Values(file);
     }
@@ -45,7 +45,7 @@ TEST_F(Measures, StationAveragesItsLanesByVehiclesOnlyWhenItFindsThemAll) {
         Station(kStation, {2, 2}),
         {Lane('1'), DEVICE_SPEED_TRAP, T(600, 180, 3) + T(600, 180, 3, 0, 0)},
         {Lane('2'), DEVICE_SPEED_TRAP, T(500, 450, 0, 1) + T(500, 450, 0, 1, 0)}};
-    tagBLOCK v = Made(2, devices);
+    tagDAYVALUES v = Made(2, devices);
     EXPECT_EQ(Ints({575, 247, 128, 103}), Sums(v.At(0, 0)));
     EXPECT_EQ(Ints({0, 0, 0, 0}), Sums(v.At(1, 0)));
     // A name of 17 characters is too short for the lane digits at 15 to 17: no lanes.
@@ -65,19 +65,19 @@ TEST_F(Measures, StationFlagNeedsSixtyFivePercentOfItsCountingLanes) {
                             Block(4, [&](int c) { return pattern[c] == 'V' ? valid : invalid; }) +
                                 (more.empty() ? Block(8, invalid) : more)};
     };
-    tagBLOCK v = Made(12, {Station(kStation, {5, 3, 2, 0, 1, 1, 1, 1, 1, 1, 1, 1}),
-                           lane('1', "VVVV",
-                                T(100, 200, 1) + T(1023, 200, 1) + T(99, 200, 1, 0, 128, 128) +
-                                    T(600, 200, 1, 0, 112, 128) +  // the trap not delivering
-                                    T(0, 200, 0, 0, 128, 128) +    // valid and empty
-                                    T(0, 200, 0, 0, 128, 0) +      // empty, not flagged as working
-                                    T(0, 200, 1, 0, 128, 128) +    // vehicles, no speed
-                                    T(600, 200, 0)),               // a valid speed, no vehicles
-                           lane('2', "VV.."),
-                           lane('3', "V..."),
-                           lane('4', "...."),
-                           lane('5', "...."),
-                           {Lane('6'), DEVICE_SPEED_TRAP, Block(12, T(600, 200, 5))}});
+    tagDAYVALUES v = Made(12, {Station(kStation, {5, 3, 2, 0, 1, 1, 1, 1, 1, 1, 1, 1}),
+                               lane('1', "VVVV",
+                                    T(100, 200, 1) + T(1023, 200, 1) + T(99, 200, 1, 0, 128, 128) +
+                                        T(600, 200, 1, 0, 112, 128) +  // the trap not delivering
+                                        T(0, 200, 0, 0, 128, 128) +    // valid and empty
+                                        T(0, 200, 0, 0, 128, 0) +  // empty, not flagged as working
+                                        T(0, 200, 1, 0, 128, 128) +  // vehicles, no speed
+                                        T(600, 200, 0)),             // a valid speed, no vehicles
+                               lane('2', "VV.."),
+                               lane('3', "V..."),
+                               lane('4', "...."),
+                               lane('5', "...."),
+                               {Lane('6'), DEVICE_SPEED_TRAP, Block(12, T(600, 200, 5))}});
     const int flags[] = {0, 128, 0, 0, 128, 128, 0, 0, 128, 0, 0, 128};
     for (int c = 0; c < 12; c++) EXPECT_EQ(flags[c], v.At(c, 0).usSpdFlag) << c;
     EXPECT_EQ(Ints({3, 1023, 0, 0}),
@@ -96,7 +96,7 @@ TEST_F(Measures, EstimatesLengthAndSpeedFromCappedScansWithinTheFilesPeriods) {
     const int length[] = {64, 4, 95, 0, 0, 0, 1907, 381, 381},
               speed[] = {65, 68, 65, 0, 0, 0, 65, 65, 65};
     testing::internal::CaptureStdout();
-    tagBLOCK v = Made(
+    tagDAYVALUES v = Made(
         9, {{"LOOP", DEVICE_LOOP,
              Block(10, [&in](int c) { return LoopEntry(0, in[c][0], in[c][1], 0, in[c][2]); })},
             {"STATION", DEVICE_STATION, Block(10, [&in](int c) {

@@ -1,6 +1,10 @@
 #include "datafile/Blocks.h"
 
 #include <algorithm>
+#include <functional>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
 #include "base/Limits.h"
 #include "datafile/Unpack20SecNG.h"
@@ -9,40 +13,81 @@
 // a day of them is never needed at once.
 enum { BLOCK_BUDGET = 8 << 20 };
 
-void PlanBlock(const tagDATAFILE& file, const std::vector<int>& devices, tagBLOCK* block,
-               std::vector<int>* local) {
-    std::vector<int>& at = *local;
-    for (int p : block->members) at[p] = -1;
-    // The devices, then the lanes of every station among them, and theirs in turn.
-    std::vector<int>& members = block->members;
-    members.assign(devices.begin(), devices.end());
-    for (int p : members) at[p] = 0;
-    for (size_t i = 0; i < members.size(); i++) {
-        const tagDEVICE& d = file.devices[members[i]];
+// What a device's values are made from when it sums no lanes: its own packed entries (a loop's
+// or a station's) and its trap's. Devices of equal sources have equal values in every period: a
+// block makes them once. A file of millions of names sharing one data block is then a block of
+// one member, whatever its names.
+static std::pair<uint64_t, uint64_t> SourceOf(const tagDATAFILE& file, const tagDEVICE& d) {
+    bool own = d.usType == DEVICE_LOOP || d.usType == DEVICE_STATION;
+    const tagDEVICE& trap = file.devices[d.iTrapSource];
+    bool measured = trap.usType == DEVICE_SPEED_TRAP;
+    return {own ? (uint64_t)d.usType << 32 | d.uiDataOffset : 0,
+            measured ? 1ull << 32 | trap.uiDataOffset : 0};
+}
+
+bool SameValues(const tagDATAFILE& file, int a, int b) {
+    const tagDEVICE &da = file.devices[a], &db = file.devices[b];
+    return da.iFirstLane < 0 && db.iFirstLane < 0 && SourceOf(file, da) == SourceOf(file, db);
+}
+
+namespace {
+struct SourceHash {
+    size_t operator()(const std::pair<uint64_t, uint64_t>& k) const {
+        return std::hash<uint64_t>()(k.first * 0x9e3779b97f4a7c15ull ^ k.second);
+    }
+};
+}  // namespace
+
+void PlanBlock(const tagDATAFILE& file, const std::vector<int>& devices, tagBLOCK* block) {
+    // The devices, then the lanes of every station among them, and theirs in turn (a station
+    // may be a lane of another, or of itself).
+    std::vector<int> needed(devices.begin(), devices.end());
+    std::sort(needed.begin(), needed.end());
+    std::unordered_set<int> added;  // lanes beyond the devices: a few for each station
+    for (size_t i = 0; i < needed.size(); i++) {
+        const tagDEVICE& d = file.devices[needed[i]];
         if (d.iFirstLane < 0) continue;
         for (int k = 0; k < d.ucLanes; k++) {
             int lane = file.lanes[d.iFirstLane + k];
-            if (at[lane] < 0) {
-                at[lane] = 0;
-                members.push_back(lane);
-            }
+            if (!std::binary_search(needed.begin(), needed.begin() + (long)devices.size(), lane) &&
+                added.insert(lane).second)
+                needed.push_back(lane);
         }
     }
-    std::sort(members.begin(), members.end());
+    std::sort(needed.begin(), needed.end());
+    // The members: every station (its values are its own sums), and of the other devices the
+    // first of each source; localOf[j] is the member that holds needed[j]'s values.
+    std::vector<int>& members = block->members;
+    members.clear();
+    std::vector<int> localOf(needed.size());
+    std::unordered_map<std::pair<uint64_t, uint64_t>, int, SourceHash> bySource;
+    for (size_t j = 0; j < needed.size(); j++) {
+        const tagDEVICE& d = file.devices[needed[j]];
+        int next = (int)members.size();
+        int local =
+            d.iFirstLane >= 0 ? next : bySource.emplace(SourceOf(file, d), next).first->second;
+        if (local == next) members.push_back(needed[j]);
+        localOf[j] = local;
+    }
+    auto localAt = [&](int position) {
+        return localOf[(size_t)(std::lower_bound(needed.begin(), needed.end(), position) -
+                                needed.begin())];
+    };
     block->stations.clear();
     block->finalised.clear();
     block->stationLanes.clear();
     block->laneAt.assign(1, 0);
-    for (size_t i = 0; i < members.size(); i++) at[members[i]] = (int)i;
     for (size_t i = 0; i < members.size(); i++) {
         const tagDEVICE& d = file.devices[members[i]];
         if (d.iFirstLane < 0) continue;
         block->stations.push_back((int)i);
         block->finalised.push_back(d.bFinalised);
         for (int k = 0; k < d.ucLanes; k++)
-            block->stationLanes.push_back(at[file.lanes[d.iFirstLane + k]]);
+            block->stationLanes.push_back(localAt(file.lanes[d.iFirstLane + k]));
         block->laneAt.push_back((int)block->stationLanes.size());
     }
+    block->slots.resize(devices.size());
+    for (size_t i = 0; i < devices.size(); i++) block->slots[i] = localAt(devices[i]);
 }
 
 int BlockPeriods(const tagBLOCK& block) {
@@ -76,9 +121,9 @@ static void UnpackMember(const tagDATAFILE& file, const tagDEVICE& d, int first,
                          tagPERIODVALUES* v, size_t stride) {
     const tagDEVICE& trap = file.devices[d.iTrapSource];
     bool loop = d.usType == DEVICE_LOOP, station = d.usType == DEVICE_STATION;
-    int own = loop || station ? std::clamp(d.iPeriods - first, 0, count) : 0;
+    int own = loop || station ? std::clamp(d.usPeriods - first, 0, count) : 0;
     int measured =
-        trap.usType == DEVICE_SPEED_TRAP ? std::clamp(trap.iPeriods - first, 0, count) : 0;
+        trap.usType == DEVICE_SPEED_TRAP ? std::clamp(trap.usPeriods - first, 0, count) : 0;
     for (int k = 0; k < count; k++, v += stride) {
         *v = {};
         if (k < own) {

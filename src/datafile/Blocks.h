@@ -18,10 +18,13 @@ struct tagPERIODVALUES {
     uint8_t ucNPds, ucSpdNPds;
 };
 
-// The members are the devices a report shows and every device their values are made from (a
-// station's lanes), in table order.
+// The values of some devices over a run of periods. The members are the devices whose values
+// are made: the stations among the devices planned and their lanes, in turn, and of the other
+// devices one of each source of values (devices that share their data block and their trap share
+// their values); slots give the member of each device planned.
 struct tagBLOCK {
     std::vector<int> members;        // device positions, ascending
+    std::vector<int> slots;          // for each device planned, in that order: its member
     std::vector<int> stations;       // members summed as stations (local indexes, ascending)
     std::vector<uint8_t> finalised;  // for each of them: it found all its lanes
     std::vector<int> stationLanes;   // their lanes (local indexes), laneAt[s] to laneAt[s + 1]
@@ -33,10 +36,13 @@ struct tagBLOCK {
     }
 };
 
-// Makes block->members the devices (positions, ascending) and what their values need.
-// position->local index of the members is left in local (sized to the table, -1 elsewhere).
-void PlanBlock(const tagDATAFILE& file, const std::vector<int>& devices, tagBLOCK* block,
-               std::vector<int>* local);
+// Plans the block of the devices (distinct positions, in any order): its members and their
+// links. Its memory is of the size of the devices planned and their lanes, never of the table.
+void PlanBlock(const tagDATAFILE& file, const std::vector<int>& devices, tagBLOCK* block);
+
+// Whether the devices at positions a and b have the same values in every period: neither sums
+// lanes, and both are made from the same packed entries and the same trap.
+bool SameValues(const tagDATAFILE& file, int a, int b);
 
 // How many periods of the block's members fit the working-set budget (1 to a day).
 int BlockPeriods(const tagBLOCK& block);

@@ -6,8 +6,6 @@
 
 #include "base/Limits.h"
 
-enum { NAME_ENTRY_SIZE = 27 };
-
 static uint16_t Little16(const unsigned char* p) {
     return (uint16_t)(p[0] | p[1] << 8);
 }
@@ -52,12 +50,11 @@ int ReadNameTable(tagDATAFILE* file, tagLOG* log) {
     for (size_t j = 0; j < count; j++) {
         const unsigned char* entry = table + NAME_ENTRY_SIZE * j;
         tagDEVICE& device = file->devices[j];
-        memcpy(device.szName, entry, 19);
-        device.szName[19] = '\0';
+        device.cKind = (char)entry[16];
         device.usType = Little16(entry + 19);
         // Bytes 21 and 22 are a second word no step reads.
         device.uiDataOffset = Little32(entry + 23);
-        device.iPeriods = 0;
+        device.usPeriods = 0;
         device.iTrapSource = (int)j;
         device.iFirstLane = -1;
         device.ucLanes = device.bFinalised = 0;
@@ -65,7 +62,7 @@ int ReadNameTable(tagDATAFILE* file, tagLOG* log) {
     }
     // Devices are found by their whole name, exactly; duplicates stay in table order.
     std::sort(file->byName.begin(), file->byName.end(), [file](int a, int b) {
-        int order = strcmp(file->devices[a].szName, file->devices[b].szName);
+        int order = strncmp(NameBytes(*file, a), NameBytes(*file, b), NAME_SIZE);
         return order != 0 ? order < 0 : a < b;
     });
     return complete;
@@ -74,11 +71,12 @@ int ReadNameTable(tagDATAFILE* file, tagLOG* log) {
 tagNAMED Named(const tagDATAFILE& file, const char* name) {
     const int* first = file.byName.data();
     const int* last = first + file.byName.size();
+    if (strnlen(name, NAME_SIZE + 1) > NAME_SIZE) return {last, last};  // longer than any name
     const int* lo = std::lower_bound(first, last, name, [&file](int a, const char* b) {
-        return strcmp(file.devices[a].szName, b) < 0;
+        return strncmp(NameBytes(file, a), b, NAME_SIZE) < 0;
     });
     const int* hi = std::upper_bound(lo, last, name, [&file](const char* b, int a) {
-        return strcmp(b, file.devices[a].szName) < 0;
+        return strncmp(b, NameBytes(file, a), NAME_SIZE) < 0;
     });
     return {lo, hi};
 }
@@ -99,20 +97,21 @@ static int EntrySize(uint16_t type) {
 
 void UnpackNamedDevice(tagDATAFILE* file, tagLOG* log) {
     int columns = file->iColumns;
-    for (tagDEVICE& d : file->devices) {
+    for (size_t j = 0; j < file->devices.size(); j++) {
+        tagDEVICE& d = file->devices[j];
         int entrySize = EntrySize(d.usType);
         if (entrySize == 0) continue;
         int64_t room = (int64_t)file->iSize - (int64_t)d.uiDataOffset;
-        d.iPeriods = room > 0 ? (int)std::min<int64_t>(room / entrySize, columns) : 0;
-        if (d.iPeriods < columns)
+        d.usPeriods = (uint16_t)(room > 0 ? std::min<int64_t>(room / entrySize, columns) : 0);
+        if (d.usPeriods < columns)
             LogWarning(log,
                        "Data block of device [%s] ends past the end of the file; only [%d] of "
                        "[%d] periods unpacked!\n",
-                       d.szName, d.iPeriods, columns);
+                       DeviceName(*file, (int)j).text, d.usPeriods, columns);
     }
 }
 
 int LanesAtFirstPeriod(const tagDATAFILE& file, const tagDEVICE& d) {
-    if ((d.usType != DEVICE_LOOP && d.usType != DEVICE_STATION) || d.iPeriods == 0) return 0;
+    if ((d.usType != DEVICE_LOOP && d.usType != DEVICE_STATION) || d.usPeriods == 0) return 0;
     return (file.lpBytes[d.uiDataOffset] >> 3) & 0x07;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/Limits.h"
@@ -29,25 +30,25 @@ void IntegrateTrapData(tagDATAFILE* file, const char* name, tagLOG* log) {
     auto groupOf = [file](tagNAMED named) { return (int)(named.begin - file->byName.data()); };
     // The device whose measurements device i carries now (before the traps still to come).
     auto sourceNow = [&](int i) {
-        auto found = writes.find(groupOf(Named(*file, devices[i].szName)));
+        auto found = writes.find(groupOf(Named(*file, DeviceName(*file, i).text)));
         if (found != writes.end())
             for (auto w = found->second.rbegin(); w != found->second.rend(); ++w)
                 if (w->limit >= i) return w->source;
         return i;
     };
     for (int i = 0; i < (int)devices.size(); i++) {
-        const char* trap = devices[i].szName;
-        if (trap[16] != 'T') continue;
+        if (devices[i].cKind != 'T') continue;
+        tagNAME trap = DeviceName(*file, i);
         traps++;
         // The trap's lane, the lane's 'M' variant and the speed lane differ from the trap's
         // name in single letters only (a name cut short by a zero byte before them stays as
         // it is, and then names its own partners).
         char lane[20], variant[20], speed[20];
-        memcpy(lane, trap, 20);
+        memcpy(lane, trap.text, 20);
         lane[16] = '_';
         memcpy(variant, lane, 20);
         variant[11] = 'M';
-        memcpy(speed, trap, 20);
+        memcpy(speed, trap.text, 20);
         speed[16] = 'S';
         tagNAMED asLane = Named(*file, lane);
         tagNAMED asVariant = strcmp(variant, lane) ? Named(*file, variant) : tagNAMED{};
@@ -76,7 +77,9 @@ void IntegrateTrapData(tagDATAFILE* file, const char* name, tagLOG* log) {
         const std::vector<tagWRITE>& list = written.second;
         const int* begin = index + written.first;
         const int* end = begin;
-        while (end < indexEnd && strcmp(devices[*end].szName, devices[*begin].szName) == 0) end++;
+        while (end < indexEnd &&
+               strncmp(NameBytes(*file, *end), NameBytes(*file, *begin), NAME_SIZE) == 0)
+            end++;
         std::vector<int> reach(list.size());
         for (size_t w = 0; w < list.size(); w++) reach[w] = (int)w;
         std::sort(reach.begin(), reach.end(),
@@ -94,13 +97,15 @@ void IntegrateTrapData(tagDATAFILE* file, const char* name, tagLOG* log) {
 }
 
 void AggregateStationTrapData(tagDATAFILE* file) {
-    for (tagDEVICE& S : file->devices) {
-        if (S.usType != DEVICE_STATION || strlen(S.szName) < 18) continue;
+    for (size_t j = 0; j < file->devices.size(); j++) {
+        tagDEVICE& S = file->devices[j];
+        if (S.usType != DEVICE_STATION || strnlen(NameBytes(*file, (int)j), NAME_SIZE) < 18)
+            continue;
         // Lane k is the station's name with "__k" at 15 to 17, found only after lane k - 1. The
         // station expects as many lanes as it reports in the first period; with none expected
         // it sums all eight it finds and never averages.
-        char lane[20];
-        memcpy(lane, S.szName, 20);
+        char lane[NAME_SIZE + 1];
+        memcpy(lane, DeviceName(*file, (int)j).text, sizeof lane);
         lane[15] = '_';
         lane[16] = '_';
         int expected = LanesAtFirstPeriod(*file, S);
@@ -130,13 +135,25 @@ static int ScanCountAt(const tagDATAFILE& file, const tagDEVICE& d, int c) {
 }
 
 void CalculateSpeedLength(const tagDATAFILE& file) {
-    for (const tagDEVICE& d : file.devices) {
+    // Devices that share a data block share its overflows: a block is read once for a run of
+    // them (a table of millions of names on one block is read once).
+    std::vector<std::pair<int, int>> over;  // (period, scan count) of the block last read
+    const tagDEVICE* read = nullptr;
+    for (size_t j = 0; j < file.devices.size(); j++) {
+        const tagDEVICE& d = file.devices[j];
         if (d.usType != DEVICE_LOOP && d.usType != DEVICE_STATION) continue;
-        for (int c = 0; c < d.iPeriods; c++) {
-            int scan = ScanCountAt(file, d, c);
-            if (scan > 1200)
-                printf("       W  ScanCount exceeded 1200 >>>   %x\t%s\t%d.\n", (unsigned)scan,
-                       d.szName, c);
+        if (!read || read->uiDataOffset != d.uiDataOffset || read->usPeriods != d.usPeriods) {
+            over.clear();
+            for (int c = 0; c < d.usPeriods; c++) {
+                int scan = ScanCountAt(file, d, c);
+                if (scan > 1200) over.push_back({c, scan});
+            }
+            read = &d;
         }
+        if (over.empty()) continue;
+        tagNAME name = DeviceName(file, (int)j);
+        for (auto [c, scan] : over)
+            printf("       W  ScanCount exceeded 1200 >>>   %x\t%s\t%d.\n", (unsigned)scan,
+                   name.text, c);
     }
 }

@@ -7,7 +7,7 @@
 // Which devices it lists: loops (speed lanes with -S, ramp-meter lanes with -C), stations,
 // traps, and metered lanes (ramp-meter ones with -C).
 static bool ContentsListed(const tagDEVICE& d, const tagSETTINGS& s) {
-    char letter = d.szName[16];
+    char letter = d.cKind;
     switch (d.usType) {
         case DEVICE_LOOP:
             return letter == 'S' ? s.bINCLUDESPEEDLANES : letter == 'R' ? s.bINCLUDEMETERS : true;
@@ -43,8 +43,9 @@ static void ContentsBody(const tagREPORTJOB& job) {
     for (int i = begin; file.iColumns > 0 && i < stop; i++) {
         const tagDEVICE& d = file.devices[i];
         if (!ContentsListed(d, s)) continue;
-        char name[2 * sizeof d.szName + 8];
-        *(s.bClean ? PutCsvField(name, d.szName) : stpcpy(name, d.szName)) = '\0';
+        tagNAME shown = DeviceName(file, i);
+        char name[2 * sizeof shown.text + 8];
+        *(s.bClean ? PutCsvField(name, shown.text) : stpcpy(name, shown.text)) = '\0';
         ReportPrintf(report, "%s,%u\n", name, (unsigned)LanesAtFirstPeriod(file, d));
         listed++;
     }

@@ -7,8 +7,7 @@
 
 bool ElementListed(const tagDEVICE& d, bool chosen, const tagSETTINGS& settings) {
     if (d.usType == DEVICE_STATION) return true;
-    return d.usType == DEVICE_LOOP &&
-           (chosen || d.szName[16] != 'S' || settings.bINCLUDESPEEDLANES);
+    return d.usType == DEVICE_LOOP && (chosen || d.cKind != 'S' || settings.bINCLUDESPEEDLANES);
 }
 
 // Flow rate in vehicles per hour per lane (180 periods of 20 seconds make an hour), computed

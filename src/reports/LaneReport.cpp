@@ -4,7 +4,7 @@
 // Loops and stations, speed lanes only with -S; the same rule for a chosen device.
 static bool LaneListed(const tagDEVICE& d, bool, const tagSETTINGS& settings) {
     if (d.usType == DEVICE_STATION) return true;
-    return d.usType == DEVICE_LOOP && (d.szName[16] != 'S' || settings.bINCLUDESPEEDLANES);
+    return d.usType == DEVICE_LOOP && (d.cKind != 'S' || settings.bINCLUDESPEEDLANES);
 }
 
 static void LaneRows(const tagREPORTJOB& job) {

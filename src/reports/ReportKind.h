@@ -16,19 +16,30 @@
 #include "output/CsvText.h"
 #include "output/ReportFile.h"
 
+struct tagREPORTKIND;
+
 // One report being written: the data, the settings, the open report and what the scaffold
 // chose for it.
 struct tagREPORTJOB {
     const tagDATAFILE& file;
     const tagSETTINGS& settings;
+    const tagREPORTKIND& kind;
     tagREPORTFILE* report;
     tagLOG* log;
     int minutes;                // the summary's bin in minutes; 0 for the 20-second reports
     int first, end;             // the columns it shows, [first, end): the day's, or -P's one
     bool rowsFirst;             // device by device (-R, where the kind takes it)
-    std::vector<int> devices;   // the devices it lists, in table order
+    int chosen;                 // -D: the chosen device's position; -2 when none is chosen
     const tagTIMETEXTS* times;  // the collection times of the day's columns
 };
+
+// The devices a report lists, a chunk at a time so that no report holds a list of a table of
+// millions: the next ones in table order from *next on, at most `most`; *next moves past them.
+void NextDevices(const tagREPORTJOB& job, int* next, size_t most, std::vector<int>* devices);
+
+// A chunk of devices whose names and one period of values take a few megabytes. A network has
+// far fewer devices: its reports are one chunk.
+enum { CHUNK_DEVICES = 65536 };
 
 // How -P applies to a kind: not at all, or narrowing its rows to one column, logged, and also
 // said on the console.
@@ -68,30 +79,31 @@ void* FillAhead(void* job);
 
 // Writes the rows of the job's devices over its columns, emit(p, values, c) formatting one after
 // the name. Period first, the values of all the devices are made a block of periods at a time,
-// the next block filled on a second thread while this one's rows are formatted; device first
-// (-R), each device's own, with the lanes a station needs, over the whole range. Stops at an
-// interruption.
+// the next block filled on a second thread while this one's rows are formatted (a table of more
+// than a chunk of devices: chunk by chunk, a period at a time); device first (-R), each device's
+// own, with the lanes a station needs, over the whole range. Stops at an interruption.
 template <typename Emit>
 void WriteRows(const tagREPORTJOB& job, Emit emit) {
     const tagDATAFILE& file = job.file;
-    const std::vector<int>& devices = job.devices;
     int first = job.first, end = job.end;
-    size_t count = devices.size();
-    if (first >= end || count == 0) return;
-    // The names, side by side: a row's name is then never a cache miss. In standard CSV a
-    // name with a comma, a quote or a line break is quoted.
+    if (first >= end) return;
+    // The names of a chunk, side by side: a row's name is then never a cache miss. In standard
+    // CSV a name with a comma, a quote or a line break is quoted.
     struct Name {
-        char text[2 * sizeof(tagDEVICE::szName) + 8];
+        char text[2 * (NAME_SIZE + 1) + 8];
         size_t length;
     };
-    std::vector<Name> names(count);
+    std::vector<Name> names;
     bool clean = job.settings.bClean;
-    for (size_t i = 0; i < count; i++) {
-        const char* name = file.devices[devices[i]].szName;
-        names[i].length =
-            (size_t)((clean ? PutCsvField(names[i].text, name) : stpcpy(names[i].text, name)) -
-                     names[i].text);
-    }
+    auto nameChunk = [&](const std::vector<int>& devices) {
+        names.resize(devices.size());
+        for (size_t i = 0; i < devices.size(); i++) {
+            tagNAME name = DeviceName(file, devices[i]);
+            char* text = names[i].text;
+            names[i].length =
+                (size_t)((clean ? PutCsvField(text, name.text) : stpcpy(text, name.text)) - text);
+        }
+    };
     tagREPORTFILE* report = job.report;
     auto writeRow = [&](size_t i, const tagPERIODVALUES& values, int c) HOT_LAMBDA {
         char* p = ReportCursor(report);
@@ -99,37 +111,55 @@ void WriteRows(const tagREPORTJOB& job, Emit emit) {
         ReportCommit(report, emit(p + names[i].length, values, c));
     };
     tagBLOCK block;
-    std::vector<int> local(file.devices.size(), -1);
+    std::vector<int> devices;
+    int next = 0;
     if (job.rowsFirst) {
-        for (size_t i = 0; i < count; i++) {
-            PlanBlock(file, {devices[i]}, &block, &local);
-            int at = local[devices[i]], periods = BlockPeriods(block);
+        for (NextDevices(job, &next, 1, &devices); !devices.empty() && !iInterrupt;
+             NextDevices(job, &next, 1, &devices)) {
+            nameChunk(devices);
+            PlanBlock(file, devices, &block);
+            int at = block.slots[0], periods = BlockPeriods(block);
             for (int from = first; from < end && !iInterrupt; from += periods) {
                 int n = std::min(periods, end - from);
                 FillBlock(file, &block, from, n);
-                for (int c = from; c < from + n; c++) writeRow(i, block.At(c, at), c);
+                for (int c = from; c < from + n; c++) writeRow(0, block.At(c, at), c);
             }
         }
         return;
     }
-    tagBLOCK next;
-    PlanBlock(file, devices, &block, &local);
-    next = block;
-    std::vector<int> at(count);
-    for (size_t i = 0; i < count; i++) at[i] = local[devices[i]];
+    NextDevices(job, &next, CHUNK_DEVICES + 1, &devices);
+    if (devices.size() > CHUNK_DEVICES) {
+        for (int c = first; c < end && !iInterrupt; c++) {
+            for (next = 0, NextDevices(job, &next, CHUNK_DEVICES, &devices); !devices.empty();
+                 NextDevices(job, &next, CHUNK_DEVICES, &devices)) {
+                nameChunk(devices);
+                PlanBlock(file, devices, &block);
+                FillBlock(file, &block, c, 1);
+                for (size_t i = 0; i < devices.size(); i++)
+                    writeRow(i, block.At(c, block.slots[i]), c);
+            }
+        }
+        return;
+    }
+    size_t count = devices.size();
+    if (count == 0) return;
+    nameChunk(devices);
+    PlanBlock(file, devices, &block);
+    tagBLOCK ahead = block;
+    std::vector<int> at = block.slots;
     int periods = BlockPeriods(block);
     FillBlock(file, &block, first, std::min(periods, end - first));
     for (int from = first; from < end && !iInterrupt; from += periods) {
         int n = std::min(periods, end - from);
-        tagFILLJOB fill = {&file, &next, from + n, std::min(periods, end - from - n)};
+        tagFILLJOB fill = {&file, &ahead, from + n, std::min(periods, end - from - n)};
         pthread_t filler;  // inline when no thread can be had
-        bool ahead = fill.iCount > 0 && pthread_create(&filler, nullptr, FillAhead, &fill) == 0;
+        bool started = fill.iCount > 0 && pthread_create(&filler, nullptr, FillAhead, &fill) == 0;
         for (int c = from; c < from + n; c++)
             for (size_t i = 0; i < count; i++) writeRow(i, block.At(c, at[i]), c);
-        if (ahead)
+        if (started)
             pthread_join(filler, nullptr);
         else if (fill.iCount > 0)
             FillAhead(&fill);
-        std::swap(block, next);
+        std::swap(block, ahead);
     }
 }

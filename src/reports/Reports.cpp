@@ -2,6 +2,7 @@
 // devices, head it, hand it to its kind's body, publish it.
 #include "reports/Reports.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +16,16 @@ void* FillAhead(void* job) {
     tagFILLJOB* j = (tagFILLJOB*)job;
     FillBlock(*j->lpFile, j->lpBlock, j->iFirst, j->iCount);
     return nullptr;
+}
+
+void NextDevices(const tagREPORTJOB& job, int* next, size_t most, std::vector<int>* devices) {
+    devices->clear();
+    bool chosen = job.chosen >= 0;
+    int end = chosen ? job.chosen + 1 : (int)job.file.devices.size();
+    int& i = *next;
+    if (chosen) i = std::max(i, job.chosen);
+    for (; i < end && devices->size() < most; i++)
+        if (job.kind.Listed(job.file.devices[i], chosen, job.settings)) devices->push_back(i);
 }
 
 // The option a variant letter of a report name stands for.
@@ -111,24 +122,28 @@ static int WriteReport(const tagREPORTKIND& kind, int minutes, const tagDATAFILE
         LogError(log, "Could not create CSV file [%s]! - %s.\n", path, strerror(errno));
         return 0;
     }
-    tagREPORTJOB job = {file,    s,      &report,       log,
-                        minutes, 0,      file.iColumns, kind.bRowsFirst && s.bWRITEROWSFIRST,
-                        {},      nullptr};
+    tagREPORTJOB job = {file,
+                        s,
+                        kind,
+                        &report,
+                        log,
+                        minutes,
+                        0,
+                        file.iColumns,
+                        kind.bRowsFirst && s.bWRITEROWSFIRST,
+                        -2,
+                        nullptr};
     if (kind.periods != PERIODS_NOT_CHOSEN)
         ChoosePeriods(s, log, path, kind.periods == PERIODS_SHOWN, &job.first, &job.end);
-    int chosen = kind.bDevice ? ChooseDevice(file, s, log) : -2;
+    job.chosen = kind.bDevice ? ChooseDevice(file, s, log) : -2;
     bool clean = kind.bStandardOnly || s.bClean;
     if (kind.szLegacyHeader) {
         const char* header = clean ? kind.szCleanHeader : kind.szLegacyHeader;
         ReportWrite(&report, header, strlen(header));
     }
-    if (chosen == -1) return PublishReportFile(&report, log);
+    if (job.chosen == -1) return PublishReportFile(&report, log);
     static tagTIMETEXTS times;
     if (kind.Listed) {
-        int from = chosen >= 0 ? chosen : 0,
-            to = chosen >= 0 ? chosen + 1 : (int)file.devices.size();
-        for (int i = from; i < to; i++)
-            if (kind.Listed(file.devices[i], chosen >= 0, s)) job.devices.push_back(i);
         MakeTimeTexts(&times, file.header.szDataStartTime, job.first, job.end, kind.bTrailingBlank,
                       clean);
         job.times = &times;

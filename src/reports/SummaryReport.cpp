@@ -1,7 +1,6 @@
 // The summaries of --aggregate: the element report's devices in bins of minutes, always in
 // standard CSV: name,bin_start,periods,observed,volume,occupancy_pct,speed_mph.
 #include <cstdio>
-#include <string>
 #include <vector>
 
 #include "reports/ReportKind.h"
@@ -24,12 +23,10 @@ static void AddToBin(tagBINSUMS* b, const tagPERIODVALUES& v) {
     }
 }
 
-// Occupancy is the mean of the observed periods' scan counts (1200 a full period); speed the
-// volume-weighted mean of the periods with a speed and vehicles. Either is empty without them.
-static char* PutSummaryRow(char* p, const std::string& name, const char* binStart,
-                           const tagBINSUMS& b) {
-    memcpy(p, name.data(), name.size());
-    p += name.size();
+// The fields after the name. Occupancy is the mean of the observed periods' scan counts (1200 a
+// full period); speed the volume-weighted mean of the periods with a speed and vehicles. Either is
+// empty without them.
+static char* PutSummaryRow(char* p, const char* binStart, const tagBINSUMS& b) {
     p += sprintf(p, ",%s,%u,%u,%u,", binStart, b.periods, b.observed, b.volume);
     if (b.observed) p += sprintf(p, "%.1f", (double)b.scan / (12.0 * b.observed));
     *p++ = ',';
@@ -40,53 +37,70 @@ static char* PutSummaryRow(char* p, const std::string& name, const char* binStar
 }
 
 // Bins cover the periods the file holds, a bin of `minutes` being 3 periods a minute; -P does
-// not narrow a summary.
+// not narrow a summary. Sums are made once for each member of a block: devices that share their
+// values share their sums.
 static void SummaryBody(const tagREPORTJOB& job) {
     const tagDATAFILE& file = job.file;
-    const std::vector<int>& devices = job.devices;
-    size_t count = devices.size();
     int columns = file.iColumns, width = job.minutes * 3;
-    if (count == 0) return;
-    std::vector<std::string> names(count);
-    for (size_t i = 0; i < count; i++) {
-        char quoted[2 * sizeof(tagDEVICE::szName) + 8];
-        names[i].assign(quoted, PutCsvField(quoted, file.devices[devices[i]].szName));
-    }
     const tagTIMETEXTS& times = *job.times;
+    std::vector<int> devices;
+    // A summary has a row per device and bin, a small share of a report's rows: each row quotes
+    // its name afresh.
     auto emit = [&](size_t i, int binStart, const tagBINSUMS& b) {
         char* p = ReportCursor(job.report);
-        ReportCommit(job.report, PutSummaryRow(p, names[i], times.text[binStart], b));
+        char* end = PutCsvField(p, DeviceName(file, devices[i]).text);
+        ReportCommit(job.report, PutSummaryRow(end, times.text[binStart], b));
     };
     tagBLOCK block;
-    std::vector<int> local(file.devices.size(), -1);
+    int next = 0;
     if (job.settings.bWRITEROWSFIRST) {  // device first: each device's bins in time order
-        for (size_t i = 0; i < count && !iInterrupt; i++) {
-            PlanBlock(file, {devices[i]}, &block, &local);
-            int at = local[devices[i]];
-            FillBlock(file, &block, 0, columns);
-            for (int bin = 0; bin < columns; bin += width) {
-                tagBINSUMS sums = {};
-                for (int c = bin; c < std::min(bin + width, columns); c++)
-                    AddToBin(&sums, block.At(c, at));
-                emit(i, bin, sums);
+        std::vector<tagBINSUMS> bins;
+        int last = -1;  // the device the bins are of
+        for (NextDevices(job, &next, 1, &devices); !devices.empty() && !iInterrupt;
+             NextDevices(job, &next, 1, &devices)) {
+            if (last < 0 || !SameValues(file, last, devices[0])) {
+                PlanBlock(file, devices, &block);
+                FillBlock(file, &block, 0, columns);
+                bins.assign((size_t)(columns + width - 1) / (size_t)width, tagBINSUMS{});
+                for (int c = 0; c < columns; c++)
+                    AddToBin(&bins[(size_t)(c / width)], block.At(c, block.slots[0]));
             }
+            last = devices[0];
+            for (size_t b = 0; b < bins.size(); b++) emit(0, (int)b * width, bins[b]);
         }
         return;
     }
-    PlanBlock(file, devices, &block, &local);
-    std::vector<int> at(count);
-    for (size_t i = 0; i < count; i++) at[i] = local[devices[i]];
-    std::vector<tagBINSUMS> sums(count);
-    int periods = BlockPeriods(block);
-    for (int from = 0; from < columns && !iInterrupt; from += periods) {
-        int n = std::min(periods, columns - from);
-        FillBlock(file, &block, from, n);
-        for (int c = from; c < from + n; c++) {
-            for (size_t i = 0; i < count; i++) AddToBin(&sums[i], block.At(c, at[i]));
-            if ((c + 1) % width != 0 && c + 1 != columns) continue;
-            // The bin is complete: its rows, device by device.
-            for (size_t i = 0; i < count; i++) emit(i, c / width * width, sums[i]);
-            std::fill(sums.begin(), sums.end(), tagBINSUMS{});
+    // The sums of the block's members over periods [from, to), rows at each bin's end.
+    std::vector<tagBINSUMS> sums;
+    auto sumPeriods = [&](int from, int to) {
+        sums.assign(block.members.size(), tagBINSUMS{});
+        int periods = BlockPeriods(block);
+        for (int start = from; start < to && !iInterrupt; start += periods) {
+            int n = std::min(periods, to - start);
+            FillBlock(file, &block, start, n);
+            for (int c = start; c < start + n; c++) {
+                for (size_t m = 0; m < sums.size(); m++) AddToBin(&sums[m], block.At(c, (int)m));
+                if ((c + 1) % width != 0 && c + 1 != columns) continue;
+                // The bin is complete: its rows, device by device.
+                for (size_t i = 0; i < devices.size(); i++)
+                    emit(i, c / width * width, sums[(size_t)block.slots[i]]);
+                std::fill(sums.begin(), sums.end(), tagBINSUMS{});
+            }
+        }
+    };
+    NextDevices(job, &next, CHUNK_DEVICES + 1, &devices);
+    if (devices.size() <= CHUNK_DEVICES) {
+        if (devices.empty()) return;
+        PlanBlock(file, devices, &block);
+        sumPeriods(0, columns);
+        return;
+    }
+    // More devices than a chunk: bin by bin, chunk by chunk.
+    for (int bin = 0; bin < columns && !iInterrupt; bin += width) {
+        for (next = 0, NextDevices(job, &next, CHUNK_DEVICES, &devices); !devices.empty();
+             NextDevices(job, &next, CHUNK_DEVICES, &devices)) {
+            PlanBlock(file, devices, &block);
+            sumPeriods(bin, std::min(bin + width, columns));
         }
     }
 }
