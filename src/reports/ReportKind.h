@@ -28,6 +28,7 @@ struct tagREPORTJOB {
     bool rowsFirst;             // device by device (-R, where the kind takes it)
     std::vector<int> devices;   // the devices it lists, in table order
     const tagTIMETEXTS* times;  // the collection times of the day's columns
+    const char* name;           // the data file's name as messages show it
 };
 
 // How -P applies to a kind: not at all, or narrowing its rows to one column, logged, and also
@@ -52,7 +53,7 @@ struct tagREPORTKIND {
 };
 
 extern const tagREPORTKIND kElementReport, kLaneReport, kTrapReport, kContentsReport,
-    kSummaryReport;
+    kSummaryReport, kHealthReport;
 
 // Loops and stations get element rows (speed lanes only with -S, unless chosen); the summaries
 // list the same devices.
