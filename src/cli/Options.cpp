@@ -218,42 +218,49 @@ static int ReadCount(const char* text, size_t length, int lowest, int highest) {
     return number >= lowest && number <= highest ? number : -1;
 }
 
-// The keys of --health=: the window, shares of it in percent, and counts.
+// The keys of --health=: the window, shares of it in percent, and counts; each with what its
+// value must be.
 enum HealthValue { HEALTH_WINDOW, HEALTH_SHARE, HEALTH_SCAN, HEALTH_PERIODS };
+#define SHARE_WANTED " is a percent from 0 to 100, one decimal at most"
 static const struct {
     const char* szKey;
     HealthValue kind;
     int tagHEALTHRULES::*lpRule;
+    const char* szWanted;
 } kHealthKeys[] = {
-    {"window", HEALTH_WINDOW, nullptr},
-    {"insufficient", HEALTH_SHARE, &tagHEALTHRULES::iInsufficient},
-    {"card_off", HEALTH_SHARE, &tagHEALTHRULES::iCardOff},
-    {"high_occupancy", HEALTH_SHARE, &tagHEALTHRULES::iHighOccupancy},
-    {"no_volume", HEALTH_SHARE, &tagHEALTHRULES::iNoVolume},
-    {"no_occupancy", HEALTH_SHARE, &tagHEALTHRULES::iNoOccupancy},
-    {"implausible", HEALTH_SHARE, &tagHEALTHRULES::iImplausible},
-    {"high_scan", HEALTH_SCAN, &tagHEALTHRULES::iHighScan},
-    {"constant", HEALTH_PERIODS, &tagHEALTHRULES::iConstant},
+    {"window", HEALTH_WINDOW, nullptr,
+     "window is HH:MM-HH:MM (or HH:MM:SS, seconds 00, 20 or 40) within 00:00-24:00, its start "
+     "before its end"},
+    {"insufficient", HEALTH_SHARE, &tagHEALTHRULES::iInsufficient, "insufficient" SHARE_WANTED},
+    {"card_off", HEALTH_SHARE, &tagHEALTHRULES::iCardOff, "card_off" SHARE_WANTED},
+    {"high_occupancy", HEALTH_SHARE, &tagHEALTHRULES::iHighOccupancy,
+     "high_occupancy" SHARE_WANTED},
+    {"no_volume", HEALTH_SHARE, &tagHEALTHRULES::iNoVolume, "no_volume" SHARE_WANTED},
+    {"no_occupancy", HEALTH_SHARE, &tagHEALTHRULES::iNoOccupancy, "no_occupancy" SHARE_WANTED},
+    {"implausible", HEALTH_SHARE, &tagHEALTHRULES::iImplausible, "implausible" SHARE_WANTED},
+    {"high_scan", HEALTH_SCAN, &tagHEALTHRULES::iHighScan,
+     "high_scan is a scan count from 0 to 1200"},
+    {"constant", HEALTH_PERIODS, &tagHEALTHRULES::iConstant,
+     "constant is a number of periods from 1 to 4320"},
 };
+#undef SHARE_WANTED
 
 // One KEY=VALUE of --health= (the `length` characters at item) into rules. Returns null when
 // taken, else what is wrong with it.
 static const char* AcceptHealthItem(const char* item, size_t length, tagHEALTHRULES* rules) {
     const char* equals = (const char*)memchr(item, '=', length);
-    if (!equals) return "KEY=VALUE expected";
-    size_t keyLength = (size_t)(equals - item);
-    const char* value = equals + 1;
-    size_t valueLength = length - keyLength - 1;
+    size_t keyLength = equals ? (size_t)(equals - item) : length;
+    const char* value = item + keyLength + 1;
+    size_t valueLength = equals ? length - keyLength - 1 : 0;
     for (const auto& key : kHealthKeys) {
         if (strlen(key.szKey) != keyLength || strncmp(item, key.szKey, keyLength) != 0) continue;
+        if (!equals) return key.szWanted;
         if (key.kind == HEALTH_WINDOW) {
             const char* dash = (const char*)memchr(value, '-', valueLength);
             int first = dash ? ReadPeriodStart(value, (size_t)(dash - value)) : -1;
             int end =
                 dash ? ReadPeriodStart(dash + 1, valueLength - (size_t)(dash - value) - 1) : -1;
-            if (first < 0 || end <= first)
-                return "window takes HH:MM-HH:MM (or HH:MM:SS, seconds 00, 20 or 40) within "
-                       "00:00-24:00, its start before its end";
+            if (first < 0 || end <= first) return key.szWanted;
             rules->iWindowFirst = first;
             rules->iWindowEnd = end;
             return nullptr;
@@ -261,15 +268,12 @@ static const char* AcceptHealthItem(const char* item, size_t length, tagHEALTHRU
         int number = key.kind == HEALTH_SHARE  ? ReadShare(value, valueLength)
                      : key.kind == HEALTH_SCAN ? ReadCount(value, valueLength, 0, 1200)
                                                : ReadCount(value, valueLength, 1, PERIODS_PER_DAY);
-        if (number < 0)
-            return key.kind == HEALTH_SHARE  ? "shares are percents from 0 to 100, one decimal at "
-                                               "most"
-                   : key.kind == HEALTH_SCAN ? "high_scan is a scan count from 0 to 1200"
-                                             : "constant is a number of periods from 1 to 4320";
+        if (number < 0) return key.szWanted;
         rules->*key.lpRule = number;
         return nullptr;
     }
-    return "unknown key";
+    return "KEY=VALUE expected, KEY one of window, insufficient, card_off, high_occupancy, "
+           "no_volume, no_occupancy, implausible, high_scan, constant";
 }
 
 // --health=KEY=VALUE[,KEY=VALUE...]: the health report, with the thresholds named (the others
@@ -277,7 +281,7 @@ static const char* AcceptHealthItem(const char* item, size_t length, tagHEALTHRU
 // says why and returns 0, the settings untouched.
 static int AcceptHealth(const char* value, tagSETTINGS* s) {
     tagHEALTHRULES rules = s->health;
-    const char* wrong = *value ? nullptr : "KEY=VALUE expected";
+    const char* wrong = nullptr;
     for (const char* item = value; !wrong;) {
         size_t length = strcspn(item, ",");
         wrong = AcceptHealthItem(item, length, &rules);
