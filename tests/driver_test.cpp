@@ -19,7 +19,8 @@ namespace {
 
 // Parses a command line: "refused", "help", or what the run goes on with: the flags set
 // (E L T A M S C R P D, c for --clean), the folders other than the current one, the -P and -D
-// texts, the compression (kind:level) and the summaries' minutes.
+// texts, the compression (kind:level), the summaries' minutes and, with --health, its window
+// and thresholds.
 tagSETTINGS parsed;
 std::string Parse(std::vector<std::string> args) {
     tagSETTINGS& settings = parsed;
@@ -45,6 +46,13 @@ std::string Parse(std::vector<std::string> args) {
     if (o.iCompression)
         s += " z" + std::to_string(o.iCompression) + ":" + std::to_string(o.iCompressionLevel);
     for (int a = 0; a < o.iAggregates; a++) s += " a" + std::to_string(o.iAggregateMinutes[a]);
+    if (o.bHealth) {
+        const tagHEALTHRULES& h = o.health;
+        s += " h" + std::to_string(h.iWindowFirst) + "-" + std::to_string(h.iWindowEnd);
+        for (int rule : {h.iInsufficient, h.iCardOff, h.iHighOccupancy, h.iHighScan, h.iNoVolume,
+                         h.iNoOccupancy, h.iConstant, h.iImplausible})
+            s += "," + std::to_string(rule);
+    }
     return s;
 }
 
@@ -68,6 +76,13 @@ TEST(Options, AcceptedAndRefusedCommandLines) {
         {{"-O" + o4094}, " O" + o4094 + "/"},
         {{"--strict", "--clean", "--compress=gzip", "--aggregate=15,60,15"}, "c z1:1 a15 a60"},
         {{"--compress=gzip:0", "--aggregate=1,1440"}, " z1:0 a1 a1440"},
+        {{"--health"}, " h900-3960,600,590,200,840,20,500,720,200"},
+        {{"--health=window=00:00-24:00,card_off=12.5,high_scan=0,constant=1,constant=4320"},
+         " h0-4320,600,125,200,0,20,500,4320,200"},
+        {{"--health=insufficient=0,no_volume=100,implausible=0.1", "--health"},
+         " h900-3960,0,590,200,840,1000,500,720,1"},
+        {{"--health=window=05:00:20-05:00:40,high_occupancy=7,no_occupancy=99.9"},
+         " h901-902,600,590,70,840,20,999,720,200"},
         {{"-E", "-?", "-x"}, "help"}};
     for (const auto& [args, parsed] : accepted)
         EXPECT_EQ(Parse(args), parsed) << (args.empty() ? "" : args.back().substr(0, 30));
@@ -80,8 +95,18 @@ TEST(Options, AcceptedAndRefusedCommandLines) {
         "--aggregate=7", "--aggregate=0", "--aggregate=2880", "--aggregate=15,",
         "--aggregate=,15", "--aggregate=15;60", "-F" + o4094 + "f", "--compress=",
         "--compress=gz", "--compress=GZIP", "--compress=gzip:-1", "--compress=gzip:1x",
-        "--compress=zstd:99999999999999999999", "--aggregate=", "--aggregate=15,x",
-        "--compress=gzip:01", "--compress=zstd:019", "--compress=gzip:00"};
+        "--compress=zstd:99999999999999999999", "--aggregate=", "--aggregate=15,x", "--compress=gzip:01",
+        "--compress=zstd:019", "--compress=gzip:00", "--healthy",
+        "--HEALTH", "--health=", "--health=card_off", "--health=card_off=",
+        "--health=card_off=101", "--health=card_off=2.55", "--health=card_off=-1",
+        "--health=card_off=1.", "--health=card_off=.5", "--health=Card_off=5", "--health=speed=5",
+        "--health==5", "--health=high_scan=1201", "--health=constant=0", "--health=constant=4321",
+        "--health=constant=99999999999", "--health=window=22:00-05:00",
+        "--health=window=05:00-05:00", "--health=window=05:00-24:20",
+        "--health=window=05:00:10-06:00", "--health=window=5:00-6:00",
+        "--health=window=05:60-06:00", "--health=window=05:00", "--health=window=05:00-06:00-07:00",
+        "--health=card_off=5,", "--health=,card_off=5", "--health=card_off=5;constant=7",
+        "--health=card_off=5=6"};
     // clang-format on
     for (const std::string& arg : refused)
         EXPECT_EQ(Parse({"-E", arg, "-L"}), "refused") << arg.substr(0, 30);

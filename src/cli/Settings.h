@@ -7,6 +7,20 @@
 
 enum { MAX_AGGREGATES = 36 };  // 1440 has 36 divisors
 
+// The thresholds of the health report (--health=KEY=VALUE,...). Shares are in tenths of a
+// percent (per mille) of the diagnostic window's periods, or of a trap's measured periods.
+struct tagHEALTHRULES {
+    int iWindowFirst = 900, iWindowEnd = 3960;  // periods [first, end): 05:00:00 to 22:00:00
+    int iInsufficient = 600;                    // reporting below it: insufficient_data
+    int iCardOff = 590;                         // scan count 0 above it: card_off
+    int iHighOccupancy = 200;  // scan count above iHighScan above it: high_occupancy
+    int iHighScan = 840;       // 70 % of the 1200 scans of a period
+    int iNoVolume = 20;        // occupied without volume above it: intermittent
+    int iNoOccupancy = 500;    // volume without occupancy above it: intermittent
+    int iConstant = 720;       // a run of this many equal periods (four hours): constant
+    int iImplausible = 200;    // trap: speeds out of range above it (of its measured periods)
+};
+
 struct tagSETTINGS {
     // Reports (-E, -L, -T, -A, -M) and options (-S, -C, -R, -P, -D): set to 1 only.
     int bWRITEELEMENTS = 0, bWRITELANES = 0, bWRITETRAPS = 0, bLISTALLELEMENTS = 0;
@@ -32,4 +46,7 @@ struct tagSETTINGS {
     int iAggregateMinutes[MAX_AGGREGATES] = {}, iAggregates = 0;
     // --strict: exit status 5 when any file got an E line.
     int bStrict = 0;
+    // --health[=KEY=VALUE,...]: the health report of every data file, judged by these rules.
+    int bHealth = 0;
+    tagHEALTHRULES health;
 };

@@ -31,6 +31,7 @@ struct tagREPORTJOB {
     bool rowsFirst;             // device by device (-R, where the kind takes it)
     int chosen;                 // -D: the chosen device's position; -2 when none is chosen
     const tagTIMETEXTS* times;  // the collection times of the day's columns
+    const char* name;           // the data file's name as messages show it
 };
 
 // The devices a report lists, a chunk at a time so that no report holds a list of a table of
@@ -63,7 +64,7 @@ struct tagREPORTKIND {
 };
 
 extern const tagREPORTKIND kElementReport, kLaneReport, kTrapReport, kContentsReport,
-    kSummaryReport;
+    kSummaryReport, kHealthReport;
 
 // Loops and stations get element rows (speed lanes only with -S, unless chosen); the summaries
 // list the same devices.

@@ -106,9 +106,10 @@ static int ChooseDevice(const tagDATAFILE& file, const tagSETTINGS& s, tagLOG* l
     return -1;
 }
 
-// Writes one report of the kind (of `minutes` bins for a summary). Returns 1 when published.
+// Writes one report of the kind (of `minutes` bins for a summary) of the data file `name`.
+// Returns 1 when published.
 static int WriteReport(const tagREPORTKIND& kind, int minutes, const tagDATAFILE& file,
-                       const tagSETTINGS& s, tagLOG* log) {
+                       const char* name, const tagSETTINGS& s, tagLOG* log) {
     char path[PATH_SIZE];
     if (!BuildReportPath(path, kind, minutes, file, s, log)) return 0;
     char what[64];
@@ -132,7 +133,8 @@ static int WriteReport(const tagREPORTKIND& kind, int minutes, const tagDATAFILE
                         file.iColumns,
                         kind.bRowsFirst && s.bWRITEROWSFIRST,
                         -2,
-                        nullptr};
+                        nullptr,
+                        name};
     if (kind.periods != PERIODS_NOT_CHOSEN)
         ChoosePeriods(s, log, path, kind.periods == PERIODS_SHOWN, &job.first, &job.end);
     job.chosen = kind.bDevice ? ChooseDevice(file, s, log) : -2;
@@ -153,8 +155,8 @@ static int WriteReport(const tagREPORTKIND& kind, int minutes, const tagDATAFILE
 }
 
 int WriteReports(const tagDATAFILE& file, const tagSETTINGS& s, const char* name, tagLOG* log) {
-    static const tagREPORTKIND* const kinds[] = {&kElementReport, &kLaneReport, &kTrapReport,
-                                                 &kContentsReport, &kSummaryReport};
+    static const tagREPORTKIND* const kinds[] = {&kElementReport,  &kLaneReport,    &kTrapReport,
+                                                 &kContentsReport, &kSummaryReport, &kHealthReport};
     bool asked = s.iAggregates > 0;
     for (const tagREPORTKIND* kind : kinds) asked = asked || (kind->lpAsked && s.*kind->lpAsked);
     if (!asked) return 0;
@@ -169,11 +171,11 @@ int WriteReports(const tagDATAFILE& file, const tagSETTINGS& s, const char* name
     for (const tagREPORTKIND* kind : kinds) {
         if (kind->lpAsked) {
             if (!(s.*kind->lpAsked)) continue;
-            published += WriteReport(*kind, 0, file, s, log);
+            published += WriteReport(*kind, 0, file, name, s, log);
             if (log->bInterruptTold) return published;
         } else {
             for (int a = 0; a < s.iAggregates; a++) {
-                published += WriteReport(*kind, s.iAggregateMinutes[a], file, s, log);
+                published += WriteReport(*kind, s.iAggregateMinutes[a], file, name, s, log);
                 if (log->bInterruptTold) return published;
             }
         }
