@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the helpers run through check
-# scripts/convert-archive over small sample archives: serial and parallel runs agree, each file's
+# programs/korva2csv-archive over small sample archives: serial and parallel runs agree, each file's
 # reports are published whole in date=<start date>/source=<file>/, files of the same date stay
 # apart, re-runs take the same options in any order and refuse others, a re-run adding a report
 # kind converts what lacks it, failing files fail the run by the converter's status but not the

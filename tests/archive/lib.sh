@@ -6,7 +6,7 @@
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-SCRIPT=$ROOT/scripts/convert-archive
+SCRIPT=$ROOT/programs/korva2csv-archive
 KORVA2CSV=$(realpath "${1:-${KORVA2CSV:-$ROOT/build/release/korva2csv}}")
 KORVA_SAMPLE=$(realpath "${2:-${KORVA_SAMPLE:-$ROOT/build/release/tools/korva-sample}}")
 export KORVA2CSV

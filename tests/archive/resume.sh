@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the helpers run through check
-# scripts/convert-archive resumes a run that was stopped: after Ctrl-C, and after the run itself
+# programs/korva2csv-archive resumes a run that was stopped: after Ctrl-C, and after the run itself
 # was killed outright, the next run converts the unfinished files only (those without a
 # published folder), and the end result equals that of an uninterrupted run.
 source "$(dirname "$0")/lib.sh" "$@"

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""scripts/korva2csv-plot on a sample weekday of 2000 periods with faults: the contour and network
+"""programs/korva2csv-plot on a sample weekday of 2000 periods with faults: the contour and network
 data against the summary, the pictures, an empty day and bad input.
 
 usage: plot_test.py KORVA2CSV KORVA_SAMPLE KORVA2CSV_PLOT   (77: pandas or matplotlib missing)
