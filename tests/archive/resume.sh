@@ -77,4 +77,14 @@ check "third run: status 0, the last unfinished day alone" test "$?|$(sort "$CAL
 check "resumed result equals an uninterrupted run's, no staging left" \
     same_reports "$WORK/out" "$WORK/clean"
 
+# -- A run killed while it replaced a published folder left that folder moved aside in its
+# staging folder; the resume, asking for fewer kinds, keeps the kinds that folder held.
+sample "$WORK/day" 1
+"$SCRIPT" -E -L "$WORK/day" "$WORK/aside" >/dev/null 2>&1
+mkdir -p "$WORK/aside/.staging/KORVA20S_20210501.DAT"
+mv "$WORK/aside/date=2021-05-01/source=KORVA20S_20210501.DAT" "$WORK/aside/.staging/KORVA20S_20210501.DAT/old0"
+"$SCRIPT" -E "$WORK/day" "$WORK/aside" >/dev/null 2>&1
+check "resume after a run killed mid-replacement: the kinds of the folder moved aside kept" test "$(
+    reports "$WORK/aside" | sed 's/.*Sec_//; s/_.*//' | tr '\n' ' ')" = "Element Lane "
+
 finish
