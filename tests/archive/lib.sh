@@ -23,6 +23,12 @@ FAILURES=0
 check() {
     if "${@:2}"; then echo "PASS: $1"; else echo "FAIL: $1"; FAILURES=$((FAILURES + 1)); fi
 }
+# said NAME STATUS TEXT...: the run whose output is $WORK/NAME.out (its status on a line
+# "status N") ended with STATUS and its output holds every TEXT.
+said() {
+    local text
+    for text in "status $2" "${@:3}"; do grep -qF -- "$text" "$WORK/$1.out" || { cat "$WORK/$1.out"; return 1; }; done
+}
 finish() { echo "$FAILURES check(s) failed"; exit $((FAILURES > 0)); }
 
 # Ends the test as skipped (CTest's SKIP_RETURN_CODE 77), or failed under CI, without GNU parallel.

@@ -77,14 +77,40 @@ check "third run: status 0, the last unfinished day alone" test "$?|$(sort "$CAL
 check "resumed result equals an uninterrupted run's, no staging left" \
     same_reports "$WORK/out" "$WORK/clean"
 
-# -- A run killed while it replaced a published folder left that folder moved aside in its
-# staging folder; the resume, asking for fewer kinds, keeps the kinds that folder held.
+# -- A run of an earlier version, killed while it replaced a published folder, left that folder
+# moved aside as old0 beside its new one (out); the resume, asking for fewer kinds, keeps the
+# kinds that folder held.
 sample "$WORK/day" 1
 "$SCRIPT" -E -L "$WORK/day" "$WORK/aside" >/dev/null 2>&1
-mkdir -p "$WORK/aside/.staging/KORVA20S_20210501.DAT"
+mkdir -p "$WORK/aside/.staging/KORVA20S_20210501.DAT/out"
 mv "$WORK/aside/date=2021-05-01/source=KORVA20S_20210501.DAT" "$WORK/aside/.staging/KORVA20S_20210501.DAT/old0"
 "$SCRIPT" -E "$WORK/day" "$WORK/aside" >/dev/null 2>&1
 check "resume after a run killed mid-replacement: the kinds of the folder moved aside kept" test "$(
     reports "$WORK/aside" | sed 's/.*Sec_//; s/_.*//' | tr '\n' ' ')" = "Element Lane "
+
+# -- A signal at each step of replacing a published folder (the script's test hook stops it
+# there): the earlier folder or the new one stays published whole, never none. KILL, which no
+# trap sees, leaves the earlier folder to the next run, which publishes its kinds too.
+kinds() { reports "$1" | sed 's/.*Sec_//; s/_.*//' | tr '\n' ' '; }
+stopped() { [ "$(cut -d ' ' -f 3 "/proc/$1/stat" 2>/dev/null)" = T ]; }
+one() { "$SCRIPT" --one "$KORVA2CSV" "$WORK/replace" "$WORK/day/KORVA20S_20210501.DAT" "$@" >/dev/null; }
+for step in staged aside published; do
+    for signal in INT TERM HUP KILL; do
+        rm -rf "$WORK/replace" && mkdir "$WORK/replace" && one -E -L
+        # In a process group of its own, as in a terminal, so that INT is not ignored.
+        set -m
+        KORVA_ARCHIVE_TEST_STOP=$step "$SCRIPT" --one "$KORVA2CSV" "$WORK/replace" \
+            "$WORK/day/KORVA20S_20210501.DAT" -T >/dev/null &
+        pid=$! && STARTED_PIDS+=("$pid")
+        set +m
+        wait_until stopped "$pid"
+        kill -s "$signal" "$pid" && kill -s CONT "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        [ "$signal" != KILL ] || one -E
+        check "$signal while $step: one folder published whole, none staging, Element and Lane kept" \
+            test "$(find "$WORK/replace" -name 'source=*' | wc -l)|$(published_whole "$WORK/replace" &&
+                kinds "$WORK/replace" | grep -o 'Element Lane ')" = "1|Element Lane "
+    done
+done
 
 finish
