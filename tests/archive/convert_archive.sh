@@ -70,6 +70,15 @@ sed 's#^File Write = 05/02/2021 00:00:10$#Data Start = 06/01/2021 00:00:00#' \
 check "two Data Start lines: the folder dated as the reports" test "$(reports "$WORK/twice-out")" = \
     "./date=2021-05-01/source=TWICE.DAT/$REPORT"
 
+# -- A settings file left empty or cut short (a full disk) is renewed, not taken for another
+# archive's.
+for cut in "" "archive $WORK/archive"$'\n'"opt"; do
+    rm -rf "$WORK/renew" && mkdir "$WORK/renew" && printf %s "$cut" >"$WORK/renew/convert-archive.settings"
+    run renew -j 2 "$WORK/archive" "$WORK/renew"
+    check "settings file of ${#cut} bytes, cut short: renewed, the run converts" \
+        said renew 0 "6 converted" && cmp -s "$WORK/renew/convert-archive.settings" "$WORK/serial/convert-archive.settings"
+done
+
 # -- Re-runs convert the files lacking a report kind asked for, keeping the kinds they had, and
 # skip the others (NORTH's folder removed before the -E run).
 while read -r converted skipped kinds; do
