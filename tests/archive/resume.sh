@@ -113,4 +113,20 @@ for step in staged aside published; do
     done
 done
 
+# -- A published folder whose report was deleted, emptied or cut short is converted again; the
+# whole ones are skipped.
+sample "$WORK/four" 4
+for compress in gzip:gz zstd:zst; do
+    out=$WORK/cut-${compress%:*} && folder=$out/date=2021-05-0
+    "$SCRIPT" -E -L --compress="${compress%:*}" "$WORK/four" "$out" >/dev/null 2>&1
+    rm "${folder}1"/*/KORVA20Sec_Element_*
+    : >"${folder}2/source=KORVA20S_20210502.DAT/KORVA20Sec_Lane_05022021.csv.${compress#*:}"
+    cut=${folder}3/source=KORVA20S_20210503.DAT/KORVA20Sec_Element_05032021.csv.${compress#*:}
+    truncate -s "$(($(stat -c %s "$cut") / 2))" "$cut"
+    "$SCRIPT" -E -L --compress="${compress%:*}" "$WORK/four" "$out" >"$WORK/cut.out" 2>&1
+    check "${compress%:*}: reports deleted, emptied, cut short: those files converted again" test "$(
+        grep -c '4 files: 3 converted, 0 failed, 1 skipped' "$WORK/cut.out")|$(
+        reports "$out" | wc -l)|$(cd "$out" && "${compress%:*}" -tq ./date=*/*/KORVA* && echo whole)" = "1|8|whole"
+done
+
 finish
