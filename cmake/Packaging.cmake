@@ -73,10 +73,10 @@ set(CPACK_DEBIAN_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KORVA_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
-# korva2csv-archive runs GNU parallel; korva2csv-plot draws with pandas and matplotlib. The
-# converter needs none of them. The plot script's interpreter is a dependency all the same, as
+# korva2csv-archive runs GNU parallel (and zstd, to test .zst reports on resume); korva2csv-plot
+# draws with pandas and matplotlib. The converter needs none of them. The plot script's interpreter is a dependency all the same, as
 # Debian asks of every script.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "parallel, python3-pandas, python3-matplotlib")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "parallel, zstd, python3-pandas, python3-matplotlib")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 
