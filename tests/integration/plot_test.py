@@ -6,6 +6,7 @@ usage: plot_test.py KORVA2CSV KORVA_SAMPLE KORVA2CSV_PLOT   (77: pandas or matpl
 """
 
 import contextlib
+import gzip
 import io
 import struct
 import subprocess
@@ -104,17 +105,30 @@ def main():
         check(all(size == ((1600, 800) if name.endswith("network.png") else (1600, 900))
                   for name, size in sizes.items()), "PNG sizes 1600x900, network 1600x800", sizes)
 
-        # An empty day and bad input: status, message, no picture.
+        # An empty day and bad input: status, a one-line message, no picture.
         header_only = temp / "empty.csv"
         header_only.write_text(summary_path.read_text().splitlines()[0] + "\n")
+        write_summary(temp / "overfull.csv", [pd.Timestamp("2021-05-04")], 4500, 60.0)
+        write_summary(temp / "last-day.csv", [pd.Timestamp("2262-04-11 12:00")], 45, 60.0)
+        packed = gzip.compress(summary_path.read_bytes())
+        (temp / "cut.csv.gz").write_bytes(packed[:len(packed) // 2])
+        (temp / "garbage.zst").write_bytes(b"\x28\xb5\x2f\xfd not zstd")
         for what, args, status, message in (
                 ("an empty day", (header_only, legacy_path), 0, "no plot written"),
-                ("a missing file", (temp / "none.csv", legacy_path), 1, "none.csv")):
+                ("a missing file", (temp / "none.csv", legacy_path), 1, "none.csv"),
+                ("one bin of more periods than a day", (temp / "overfull.csv", legacy_path), 1,
+                 "4500 periods"),
+                ("a day past 2262-04-11", (temp / "last-day.csv", legacy_path), 1, "2262-04-11"),
+                ("a cut .gz summary", (temp / "cut.csv.gz", legacy_path), 1, "cut.csv.gz"),
+                ("a garbage .zst summary", (temp / "garbage.zst", legacy_path), 1, "garbage.zst"),
+                ("a garbage .zst cabinet CSV", (summary_path, temp / "garbage.zst"), 1,
+                 "garbage.zst")):
             folder = temp / what.replace(" ", "_")
             result = run(script, *args, folder)
-            check(result.returncode == status and f"{plot.PROGRAM}: " in result.stderr
-                  and message in result.stderr and not list(folder.glob("*.png")),
-                  f"{what}: status {status}, message, no picture",
+            check(result.returncode == status and result.stderr.startswith(f"{plot.PROGRAM}: ")
+                  and result.stderr.count("\n") == 1 and message in result.stderr
+                  and not list(folder.glob("*.png")),
+                  f"{what}: status {status}, one-line message, no picture",
                   f"{result.returncode} {result.stderr}")
 
         # The speed colours, read from the PNG where the axes put the bins: a station slow from
