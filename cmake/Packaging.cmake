@@ -8,10 +8,9 @@ set(KORVA_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/..")
 set(KORVA_DOC_DIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/korva2csv")
 set(KORVA_PACKAGING_DIR "${CMAKE_BINARY_DIR}/packaging")
 
-# The archive script goes in under the project's own name.
-install(PROGRAMS "${KORVA_SOURCE_ROOT}/scripts/convert-archive" DESTINATION "${CMAKE_INSTALL_BINDIR}"
-        RENAME korva2csv-archive)
-install(PROGRAMS "${KORVA_SOURCE_ROOT}/scripts/korva2csv-plot" DESTINATION "${CMAKE_INSTALL_BINDIR}")
+# The programs written as scripts go in under their own names.
+install(PROGRAMS "${KORVA_SOURCE_ROOT}/programs/korva2csv-archive"
+                 "${KORVA_SOURCE_ROOT}/programs/korva2csv-plot" DESTINATION "${CMAKE_INSTALL_BINDIR}")
 install(FILES "${KORVA_SOURCE_ROOT}/docs/reports.md" DESTINATION "${KORVA_DOC_DIR}")
 
 # Manual pages and the changelog are installed compressed by gzip -9n (no name, no time stamp:
@@ -74,10 +73,10 @@ set(CPACK_DEBIAN_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KORVA_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
-# korva2csv-archive runs GNU parallel; korva2csv-plot draws with pandas and matplotlib. The
-# converter needs none of them. The plot script's interpreter is a dependency all the same, as
+# korva2csv-archive runs GNU parallel (and zstd, to test .zst reports on resume); korva2csv-plot
+# draws with pandas and matplotlib. The converter needs none of them. The plot script's interpreter is a dependency all the same, as
 # Debian asks of every script.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "parallel, python3-pandas, python3-matplotlib")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "parallel, zstd, python3-pandas, python3-matplotlib")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the helpers run through check
-# scripts/convert-archive over small sample archives: serial and parallel runs agree, each file's
+# programs/korva2csv-archive over small sample archives: serial and parallel runs agree, each file's
 # reports are published whole in date=<start date>/source=<file>/, files of the same date stay
 # apart, re-runs take the same options in any order and refuse others, a re-run adding a report
 # kind converts what lacks it, failing files fail the run by the converter's status but not the
@@ -12,11 +12,6 @@ source "$(dirname "$0")/lib.sh" "$@"
 run() {
     "$BASH" "$SCRIPT" "${@:2}" >"$WORK/$1.out" 2>&1
     echo "status $?" >>"$WORK/$1.out"
-}
-# said NAME STATUS TEXT...: the run ended with STATUS and its output holds every TEXT.
-said() {
-    local text
-    for text in "status $2" "${@:3}"; do grep -qF -- "$text" "$WORK/$1.out" || { cat "$WORK/$1.out"; return 1; }; done
 }
 
 PATH=/nonexistent run missing "$WORK" "$WORK/none"
@@ -65,6 +60,24 @@ check "no report options: the element report alone, one per file, by date and fi
     test "$(reports "$WORK/same-date-out")" = "$(printf '%s\n' \
         ./date=2021-05-01/source=NORTH.DAT/$REPORT ./date=2021-05-01/source=SOUTH.DAT/$REPORT \
         ./date=unknown/source=ISO.DAT/KORVA20Sec_Element_201-5-01.csv)"
+
+# -- The date of a file's folder is that of its reports: of two Data Start lines in a header the
+# converter keeps the last.
+mkdir "$WORK/twice" "$WORK/twice-out"
+sed 's#^File Write = 05/02/2021 00:00:10$#Data Start = 06/01/2021 00:00:00#' \
+    "$WORK/same-date/NORTH.DAT" >"$WORK/twice/TWICE.DAT"
+"$SCRIPT" --one "$KORVA2CSV" "$WORK/twice-out" "$WORK/twice/TWICE.DAT" >/dev/null
+check "two Data Start lines: the folder dated as the reports" test "$(reports "$WORK/twice-out")" = \
+    "./date=2021-05-01/source=TWICE.DAT/$REPORT"
+
+# -- A settings file left empty or cut short (a full disk) is renewed, not taken for another
+# archive's.
+for cut in "" "archive $WORK/archive"$'\n'"opt"; do
+    rm -rf "$WORK/renew" && mkdir "$WORK/renew" && printf %s "$cut" >"$WORK/renew/convert-archive.settings"
+    run renew -j 2 "$WORK/archive" "$WORK/renew"
+    check "settings file of ${#cut} bytes, cut short: renewed, the run converts" \
+        said renew 0 "6 converted" && cmp -s "$WORK/renew/convert-archive.settings" "$WORK/serial/convert-archive.settings"
+done
 
 # -- Re-runs convert the files lacking a report kind asked for, keeping the kinds they had, and
 # skip the others (NORTH's folder removed before the -E run).

@@ -6,7 +6,7 @@
 set -uo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-SCRIPT=$ROOT/scripts/convert-archive
+SCRIPT=$ROOT/programs/korva2csv-archive
 KORVA2CSV=$(realpath "${1:-${KORVA2CSV:-$ROOT/build/release/korva2csv}}")
 KORVA_SAMPLE=$(realpath "${2:-${KORVA_SAMPLE:-$ROOT/build/release/tools/korva-sample}}")
 export KORVA2CSV
@@ -22,6 +22,12 @@ FAILURES=0
 # check DESCRIPTION COMMAND...: PASS when the command succeeds.
 check() {
     if "${@:2}"; then echo "PASS: $1"; else echo "FAIL: $1"; FAILURES=$((FAILURES + 1)); fi
+}
+# said NAME STATUS TEXT...: the run whose output is $WORK/NAME.out (its status on a line
+# "status N") ended with STATUS and its output holds every TEXT.
+said() {
+    local text
+    for text in "status $2" "${@:3}"; do grep -qF -- "$text" "$WORK/$1.out" || { cat "$WORK/$1.out"; return 1; }; done
 }
 finish() { echo "$FAILURES check(s) failed"; exit $((FAILURES > 0)); }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # shellcheck disable=SC2317  # the helpers run through check
-# scripts/convert-archive resumes a run that was stopped: after Ctrl-C, and after the run itself
+# programs/korva2csv-archive resumes a run that was stopped: after Ctrl-C, and after the run itself
 # was killed outright, the next run converts the unfinished files only (those without a
 # published folder), and the end result equals that of an uninterrupted run.
 source "$(dirname "$0")/lib.sh" "$@"
@@ -76,5 +76,57 @@ check "third run: status 0, the last unfinished day alone" test "$?|$(sort "$CAL
 "$SCRIPT" -j 1 "$WORK/archive" "$WORK/clean" >/dev/null 2>&1
 check "resumed result equals an uninterrupted run's, no staging left" \
     same_reports "$WORK/out" "$WORK/clean"
+
+# -- A run of an earlier version, killed while it replaced a published folder, left that folder
+# moved aside as old0 beside its new one (out); the resume, asking for fewer kinds, keeps the
+# kinds that folder held.
+sample "$WORK/day" 1
+"$SCRIPT" -E -L "$WORK/day" "$WORK/aside" >/dev/null 2>&1
+mkdir -p "$WORK/aside/.staging/KORVA20S_20210501.DAT/out"
+mv "$WORK/aside/date=2021-05-01/source=KORVA20S_20210501.DAT" "$WORK/aside/.staging/KORVA20S_20210501.DAT/old0"
+"$SCRIPT" -E "$WORK/day" "$WORK/aside" >/dev/null 2>&1
+check "resume after a run killed mid-replacement: the kinds of the folder moved aside kept" test "$(
+    reports "$WORK/aside" | sed 's/.*Sec_//; s/_.*//' | tr '\n' ' ')" = "Element Lane "
+
+# -- A signal at each step of replacing a published folder (the script's test hook stops it
+# there): the earlier folder or the new one stays published whole, never none. KILL, which no
+# trap sees, leaves the earlier folder to the next run, which publishes its kinds too.
+kinds() { reports "$1" | sed 's/.*Sec_//; s/_.*//' | tr '\n' ' '; }
+stopped() { [ "$(cut -d ' ' -f 3 "/proc/$1/stat" 2>/dev/null)" = T ]; }
+one() { "$SCRIPT" --one "$KORVA2CSV" "$WORK/replace" "$WORK/day/KORVA20S_20210501.DAT" "$@" >/dev/null; }
+for step in staged aside published; do
+    for signal in INT TERM HUP KILL; do
+        rm -rf "$WORK/replace" && mkdir "$WORK/replace" && one -E -L
+        # In a process group of its own, as in a terminal, so that INT is not ignored.
+        set -m
+        KORVA_ARCHIVE_TEST_STOP=$step "$SCRIPT" --one "$KORVA2CSV" "$WORK/replace" \
+            "$WORK/day/KORVA20S_20210501.DAT" -T >/dev/null &
+        pid=$! && STARTED_PIDS+=("$pid")
+        set +m
+        wait_until stopped "$pid"
+        kill -s "$signal" "$pid" && kill -s CONT "$pid" 2>/dev/null
+        wait "$pid" 2>/dev/null
+        [ "$signal" != KILL ] || one -E
+        check "$signal while $step: one folder published whole, none staging, Element and Lane kept" \
+            test "$(find "$WORK/replace" -name 'source=*' | wc -l)|$(published_whole "$WORK/replace" &&
+                kinds "$WORK/replace" | grep -o 'Element Lane ')" = "1|Element Lane "
+    done
+done
+
+# -- A published folder whose report was deleted, emptied or cut short is converted again; the
+# whole ones are skipped.
+sample "$WORK/four" 4
+for compress in gzip:gz zstd:zst; do
+    out=$WORK/cut-${compress%:*} && folder=$out/date=2021-05-0
+    "$SCRIPT" -E -L --compress="${compress%:*}" "$WORK/four" "$out" >/dev/null 2>&1
+    rm "${folder}1"/*/KORVA20Sec_Element_*
+    : >"${folder}2/source=KORVA20S_20210502.DAT/KORVA20Sec_Lane_05022021.csv.${compress#*:}"
+    cut=${folder}3/source=KORVA20S_20210503.DAT/KORVA20Sec_Element_05032021.csv.${compress#*:}
+    truncate -s "$(($(stat -c %s "$cut") / 2))" "$cut"
+    "$SCRIPT" -E -L --compress="${compress%:*}" "$WORK/four" "$out" >"$WORK/cut.out" 2>&1
+    check "${compress%:*}: reports deleted, emptied, cut short: those files converted again" test "$(
+        grep -c '4 files: 3 converted, 0 failed, 1 skipped' "$WORK/cut.out")|$(
+        reports "$out" | wc -l)|$(cd "$out" && "${compress%:*}" -tq ./date=*/*/KORVA* && echo whole)" = "1|8|whole"
+done
 
 finish

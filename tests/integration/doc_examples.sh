@@ -19,8 +19,9 @@ trap 'rm -rf "$work"' EXIT
 
 mkdir -p "$work"/{bin,opt/korva/bin,cwd,usr/local,reports,out,var/log/korva}
 for link in "bin/korva2csv $korva2csv" "opt/korva/bin/korva2csv $korva2csv" \
-    "bin/korva-sample $(realpath "$2")" "bin/korva2csv-archive $root/scripts/convert-archive" \
-    "bin/korva2csv-plot $root/scripts/korva2csv-plot" "opt/korva/scripts $root/scripts"; do
+    "bin/korva-sample $(realpath "$2")" "bin/korva2csv-archive $root/programs/korva2csv-archive" \
+    "bin/korva2csv-plot $root/programs/korva2csv-plot" \
+    "opt/korva/bin/korva2csv-archive $root/programs/korva2csv-archive"; do
     ln -s "${link#* }" "$work/${link%% *}"
 done
 cat >"$work/bin/ssh" <<'EOF'
@@ -66,7 +67,7 @@ examples() {
 # An example's folders, made under the scratch folder; the tree's own paths, where it was built.
 localise() {
     sed -E -e "s#(^|[ =\"'(]|-[IOFiof])/(archive|reports|shared|lists|out|data|var/log|opt/korva|usr/local)#\\1$work/\\2#g" \
-        -e "s#(^|[ (])scripts/#\\1$root/scripts/#g" -e "s#(^|[ (])build/release#\\1$build#g"
+        -e "s#(^|[ (])(scripts|programs)/#\\1$root/\\2/#g" -e "s#(^|[ (])build/release#\\1$build#g"
 }
 
 # The job script of the README's sh block that starts with #!, under the name sbatch is given.
@@ -85,7 +86,7 @@ while IFS=$'\t' read -r origin command; do
         cmake* | scripts/test* | scripts/demo* | scripts/fuzz* | "(cd build/release && cpack"* | psql*)
             echo "ok   - run by .ci/run or the PostgreSQL test: $command"
             continue ;;
-        korva2csv* | korva-sample* | korva2csv-archive* | korva2csv-plot* | scripts/* | \
+        korva2csv* | korva-sample* | korva2csv-archive* | korva2csv-plot* | programs/* | \
             ls* | sbatch* | mkdir*) ;;
         *)
             check "${origin##*/}: a known kind of example: $command" unknown known

@@ -1,10 +1,13 @@
 #!/usr/bin/python3
-"""scripts/korva2csv-plot on a sample weekday of 2000 periods with faults: the contour and network
+"""programs/korva2csv-plot on a sample weekday of 2000 periods with faults: the contour and network
 data against the summary, the pictures, an empty day and bad input.
 
 usage: plot_test.py KORVA2CSV KORVA_SAMPLE KORVA2CSV_PLOT   (77: pandas or matplotlib missing)
 """
 
+import contextlib
+import gzip
+import io
 import struct
 import subprocess
 import sys
@@ -15,11 +18,20 @@ from pathlib import Path
 from checks import check, finish, need
 
 # matplotlib: what the script draws with.
-np, pd, _ = need("python3-pandas python3-matplotlib", "numpy", "pandas", "matplotlib")
+np, pd, _, image = need("python3-pandas python3-matplotlib", "numpy", "pandas", "matplotlib",
+                       "matplotlib.image")
+STATION = "999xx00001:_MN___0"  # a station of a cabinet no list holds
 
 
 def run(*args):
     return subprocess.run([str(a) for a in args], capture_output=True, text=True)
+
+
+def write_summary(path, starts, periods, speeds):
+    """A summary of STATION: a bin per start, every period observed."""
+    pd.DataFrame({"name": STATION, "bin_start": [s.strftime("%Y-%m-%d %H:%M:%S") for s in starts],
+                  "periods": periods, "observed": periods, "volume": 10, "occupancy_pct": 5.0,
+                  "speed_mph": speeds}).to_csv(path, index=False)
 
 
 def main():
@@ -93,18 +105,58 @@ def main():
         check(all(size == ((1600, 800) if name.endswith("network.png") else (1600, 900))
                   for name, size in sizes.items()), "PNG sizes 1600x900, network 1600x800", sizes)
 
-        # An empty day and bad input: status, message, no picture.
+        # An empty day and bad input: status, a one-line message, no picture.
         header_only = temp / "empty.csv"
         header_only.write_text(summary_path.read_text().splitlines()[0] + "\n")
+        write_summary(temp / "overfull.csv", [pd.Timestamp("2021-05-04")], 4500, 60.0)
+        write_summary(temp / "last-day.csv", [pd.Timestamp("2262-04-11 12:00")], 45, 60.0)
+        packed = gzip.compress(summary_path.read_bytes())
+        (temp / "cut.csv.gz").write_bytes(packed[:len(packed) // 2])
+        (temp / "garbage.zst").write_bytes(b"\x28\xb5\x2f\xfd not zstd")
         for what, args, status, message in (
                 ("an empty day", (header_only, legacy_path), 0, "no plot written"),
-                ("a missing file", (temp / "none.csv", legacy_path), 1, "none.csv")):
+                ("a missing file", (temp / "none.csv", legacy_path), 1, "none.csv"),
+                ("one bin of more periods than a day", (temp / "overfull.csv", legacy_path), 1,
+                 "4500 periods"),
+                ("a day past 2262-04-11", (temp / "last-day.csv", legacy_path), 1, "2262-04-11"),
+                ("a cut .gz summary", (temp / "cut.csv.gz", legacy_path), 1, "cut.csv.gz"),
+                ("a garbage .zst summary", (temp / "garbage.zst", legacy_path), 1, "garbage.zst"),
+                ("a garbage .zst cabinet CSV", (summary_path, temp / "garbage.zst"), 1,
+                 "garbage.zst")):
             folder = temp / what.replace(" ", "_")
             result = run(script, *args, folder)
-            check(result.returncode == status and f"{plot.PROGRAM}: " in result.stderr
-                  and message in result.stderr and not list(folder.glob("*.png")),
-                  f"{what}: status {status}, message, no picture",
+            check(result.returncode == status and result.stderr.startswith(f"{plot.PROGRAM}: ")
+                  and result.stderr.count("\n") == 1 and message in result.stderr
+                  and not list(folder.glob("*.png")),
+                  f"{what}: status {status}, one-line message, no picture",
                   f"{result.returncode} {result.stderr}")
+
+        # The speed colours, read from the PNG where the axes put the bins: a station slow from
+        # 06:00 to 12:00 is red there and blue at free flow (RdYlBu: red low, blue high).
+        starts = pd.date_range("2021-05-04", periods=96, freq="15min")
+        write_summary(temp / "jam.csv", starts, 45,
+                      np.where((starts.hour >= 6) & (starts.hour < 12), 8.0, 70.0))
+        figures, real_save = {}, plot.save
+        plot.save = lambda figure, path: (real_save(figure, path), figures.update({path: figure}))
+        with contextlib.redirect_stdout(io.StringIO()):
+            status = plot.main([str(temp / "jam.csv"), str(legacy_path), str(temp / "jam")])
+        plot.save = real_save
+        path = str(temp / "jam" / "2021-05-04_unlisted_speed.png")
+        pixels, axes = image.imread(path), figures[path].axes[0]
+
+        def colour(hour):
+            x, y = axes.transData.transform((hour, 0))
+            return pixels[int(pixels.shape[0] - y), int(x), :3]
+        red, blue = [colour(h) for h in (6.2, 9, 11.8)], [colour(h) for h in (1, 5.8, 12.2, 22)]
+        check(status == 0 and all(r > 0.6 and b < 0.3 for r, _, b in red)
+              and all(b > r + 0.3 for r, _, b in blue),
+              "speed colours: a jam red, free flow blue", f"{red} {blue}")
+
+        # A day in one bin (--aggregate=1440) draws.
+        write_summary(temp / "one-bin.csv", starts[:1], 4320, 60.0)
+        result = run(script, temp / "one-bin.csv", legacy_path, temp / "one-bin")
+        check(result.returncode == 0 and len(list((temp / "one-bin").glob("*.png"))) == 2,
+              "a day in one bin: the station's picture and the network", result.stderr)
     return finish()
 
 
