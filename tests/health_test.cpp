@@ -227,6 +227,7 @@ std::vector<std::string> Recount(const Device& d, const std::vector<Device>& day
         row.push_back(text(window([&](int c) {
             return t[c].measured && t[c].vehicles > 0 && (t[c].speed < 100 || t[c].speed > 1109);
         })));
+        row.insert(row.end(), 4, "");  // no cabinet list: no roadway, side, milepost, location
         return row;
     }
     const std::vector<Loop>& p = d.loop;
@@ -254,7 +255,7 @@ std::vector<std::string> Recount(const Device& d, const std::vector<Device>& day
     }
     row.push_back(lanes);
     row.push_back(d.status);
-    row.insert(row.end(), 2, "");
+    row.insert(row.end(), 2 + 4, "");  // nor a trap's counts, nor a cabinet's columns
     return row;
 }
 
@@ -314,7 +315,8 @@ TEST_F(Health, EachFaultAloneGivesItsStatusAndEveryCountIsRecounted) {
     EXPECT_EQ(header,
               "name,kind,window_periods,observed,zero_occupancy,occupied_no_volume,"
               "volume_no_occupancy,high_occupancy,capped_scans,longest_constant_periods,"
-              "lanes_not_good,status,working_periods,implausible_speed");
+              "lanes_not_good,status,working_periods,implausible_speed,roadway,side,milepost,"
+              "location");
     std::map<std::string, int> byStatus;
     size_t r = 0;
     for (const Device& d : day) {

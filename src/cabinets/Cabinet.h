@@ -1,8 +1,9 @@
-// The cabinets of a fixed-column list: the record of one cabinet line, and the list's
-// conversion into the cabinet CSV.
+// The cabinets of a fixed-column list: the record of one cabinet line, the list's conversion
+// into the cabinet CSV, and the list a run joins its devices to (--cabinets).
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/RunLog.h"
 #include "cli/Settings.h"
@@ -29,6 +30,23 @@ struct tagCABINETMETADATA {
     int32_t iMeteredlanes;
     char szStatus[10];  // 88-96, cleaned
 };
+
+// The cabinet list the devices of a run are joined to: its records in list order, and their
+// positions sorted by the trimmed cabinet name (the first line of a name listed twice first).
+struct tagCABINETS {
+    std::vector<tagCABINETMETADATA> records;
+    std::vector<int> byName;
+};
+
+// Reads the cabinet list at path (as given, not in the source folder) for the joins, through the
+// same reader as -M. Returns 1, or 0 when it cannot be opened or read, or holds no usable date:
+// an E line, and *cabinets stays empty.
+int LoadCabinets(const char* path, tagCABINETS* cabinets, tagLOG* log);
+
+// The cabinet of a device: the record whose name, blanks around it removed, is the first ten
+// characters of the device name likewise trimmed (a nine-character cabinet's devices carry a
+// blank there); null when the list has none.
+const tagCABINETMETADATA* FindCabinet(const tagCABINETS& cabinets, const char* deviceName);
 
 // Reads the list `entry` of the source folder (count, date and fill passes) and writes its
 // cabinet CSV "RMDC_<date>.CSV" into the target folder. Returns 1 when the list was read through

@@ -1,7 +1,12 @@
+// Cabinet lists: their fixed-column lines read into records, for the cabinet CSV (-M) and for
+// the joins of a run (--cabinets).
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "base/Clock.h"
 #include "base/Files.h"
@@ -99,6 +104,52 @@ static int ReadListDate(const char* line, char* date) {
     return 1;
 }
 
+// What reading a list came to.
+enum ListRead { LIST_READ, LIST_NOT_ALLOCATED, LIST_NO_DATE };
+
+// Reads the open list `name` (as messages show it) in three passes: counts its cabinet lines,
+// takes its date from the first line into date (11 bytes), fills a record per cabinet line.
+// The records (*count of them, at least one allocated) are the caller's to free; on LIST_NO_DATE
+// they are freed and the caller says it; LIST_NOT_ALLOCATED is logged here.
+static ListRead ReadCabinetList(FILE* list, const char* name, tagLOG* log,
+                                tagCABINETMETADATA** records, int* count, char* date) {
+    LogProgress(log, "File [%s] filesize is [%d]\n", name, fsize(list));
+    rewind(list);
+
+    char line[LINE_SIZE];
+    int n = 0;
+    while (fgets(line, sizeof line, list))
+        if (IsCabinetLine(line)) n++;
+    LogProgress(log, "Found [%d] cabinets in metadata file [%s]\n", n, name);
+
+    tagCABINETMETADATA* r =
+        (tagCABINETMETADATA*)calloc(n > 0 ? (size_t)n : 1, sizeof(tagCABINETMETADATA));
+    if (!r) {
+        LogError(log, "Allocation [%zd] bytes of space for metadata file [%s] FAILED!!!\n",
+                 (ssize_t)((size_t)n * sizeof(tagCABINETMETADATA)), name);
+        return LIST_NOT_ALLOCATED;
+    }
+    rewind(list);
+
+    if (!fgets(line, sizeof line, list)) line[0] = '\0';
+    if (!ReadListDate(line, date)) {
+        free(r);
+        return LIST_NO_DATE;
+    }
+    rewind(list);
+
+    // The list may have grown since it was counted: never fill more records than were made.
+    for (int j = 0; j < n && fgets(line, sizeof line, list);) {
+        if (!IsCabinetLine(line)) continue;
+        FillRecord(&r[j], line);
+        j++;
+    }
+    LogProgress(log, "Loaded [%d] cabinets from metadata file [%s].\n", n, name);
+    *records = r;
+    *count = n;
+    return LIST_READ;
+}
+
 int ProcessMetadataFile(const tagSETTINGS& settings, const char* entry, tagLOG* log) {
     // Messages show the name with its control characters as '?': a name cannot forge a line.
     char shown[FOLDER_SIZE];
@@ -123,42 +174,16 @@ int ProcessMetadataFile(const tagSETTINGS& settings, const char* entry, tagLOG* 
                      (void*)list);
         return 0;
     }
-    LogProgress(log, "File [%s] filesize is [%d]\n", name, fsize(list));
-    rewind(list);
-
-    char line[LINE_SIZE];
+    tagCABINETMETADATA* records = nullptr;
     int count = 0;
-    while (fgets(line, sizeof line, list))
-        if (IsCabinetLine(line)) count++;
-    LogProgress(log, "Found [%d] cabinets in metadata file [%s]\n", count, name);
-
-    tagCABINETMETADATA* records =
-        (tagCABINETMETADATA*)calloc(count > 0 ? (size_t)count : 1, sizeof(tagCABINETMETADATA));
-    if (!records) {
-        LogError(log, "Allocation [%zd] bytes of space for metadata file [%s] FAILED!!!\n",
-                 (ssize_t)((size_t)count * sizeof(tagCABINETMETADATA)), name);
-        fclose(list);
-        return 0;
-    }
-    rewind(list);
-
     char date[11];
-    if (!fgets(line, sizeof line, list)) line[0] = '\0';
-    if (!ReadListDate(line, date)) {
-        LogWarning(log, "No date [%s] in metadata file [%s]\n", date, name);
-        free(records);
+    ListRead read = ReadCabinetList(list, name, log, &records, &count, date);
+    if (read != LIST_READ) {
+        if (read == LIST_NO_DATE)
+            LogWarning(log, "No date [%s] in metadata file [%s]\n", date, name);
         fclose(list);
         return 0;
     }
-    rewind(list);
-
-    // The list may have grown since it was counted: never fill more records than were made.
-    for (int j = 0; j < count && fgets(line, sizeof line, list);) {
-        if (!IsCabinetLine(line)) continue;
-        FillRecord(&records[j], line);
-        j++;
-    }
-    LogProgress(log, "Loaded [%d] cabinets from metadata file [%s].\n", count, name);
 
     if (!BuildPath(path, "%sRMDC_%10s.CSV%s", settings.szTargetFolder, date,
                    ReportSuffix(settings.iCompression))) {
@@ -178,4 +203,63 @@ int ProcessMetadataFile(const tagSETTINGS& settings, const char* entry, tagLOG* 
     printf("Completed processing of List File [%s] in [%.1f] seconds.\n", name, seconds);
     LogProgress(log, "Completed processing of List File [%s] in [%.1f] seconds.\n", name, seconds);
     return 1;
+}
+
+// A cabinet name as the joins compare it: at most `size` characters, blanks around it removed.
+static std::string_view Trimmed(const char* text, size_t size) {
+    size_t from = 0, to = strnlen(text, size);
+    while (from < to && isspace((unsigned char)text[from])) from++;
+    while (to > from && isspace((unsigned char)text[to - 1])) to--;
+    return {text + from, to - from};
+}
+
+int LoadCabinets(const char* path, tagCABINETS* cabinets, tagLOG* log) {
+    *cabinets = tagCABINETS{};
+    char shown[FOLDER_SIZE];
+    const char* name = ShownName(path, shown, sizeof shown);
+    LogProgress(log, "Reading cabinet list [%s] to join the devices to their cabinets\n", name);
+    int notRegular = 0;
+    FILE* list = OpenInputFile(path, &notRegular);
+    if (!list) {
+        if (notRegular)
+            LogError(log,
+                     "Cabinet list [%s] is not a regular file; devices are not joined to "
+                     "cabinets!\n",
+                     name);
+        else
+            LogError(log,
+                     "Could not open cabinet list [%s]! - %s; devices are not joined to "
+                     "cabinets!\n",
+                     name, strerror(errno));
+        return 0;
+    }
+    tagCABINETMETADATA* records = nullptr;
+    int count = 0;
+    char date[11];
+    ListRead read = ReadCabinetList(list, name, log, &records, &count, date);
+    fclose(list);
+    if (read == LIST_NO_DATE)
+        LogError(log, "No date [%s] in cabinet list [%s]; devices are not joined to cabinets!\n",
+                 date, name);
+    if (read != LIST_READ) return 0;
+    cabinets->records.assign(records, records + count);
+    free(records);
+    cabinets->byName.resize((size_t)count);
+    for (int i = 0; i < count; i++) cabinets->byName[(size_t)i] = i;
+    const auto& r = cabinets->records;
+    std::stable_sort(cabinets->byName.begin(), cabinets->byName.end(), [&r](int a, int b) {
+        return Trimmed(r[(size_t)a].szDeviceName, 10) < Trimmed(r[(size_t)b].szDeviceName, 10);
+    });
+    return 1;
+}
+
+const tagCABINETMETADATA* FindCabinet(const tagCABINETS& cabinets, const char* deviceName) {
+    std::string_view key = Trimmed(deviceName, 10);
+    const auto& r = cabinets.records;
+    auto at = std::lower_bound(
+        cabinets.byName.begin(), cabinets.byName.end(), key,
+        [&r](int a, std::string_view k) { return Trimmed(r[(size_t)a].szDeviceName, 10) < k; });
+    if (at == cabinets.byName.end() || Trimmed(r[(size_t)*at].szDeviceName, 10) != key)
+        return nullptr;
+    return &r[(size_t)*at];
 }

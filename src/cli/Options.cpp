@@ -299,6 +299,21 @@ static int AcceptHealth(const char* value, tagSETTINGS* s) {
     return 1;
 }
 
+// --cabinets=<list file>: the cabinet list the devices are joined to, a path of at most 259
+// characters. Returns 1 when accepted, else says why and returns 0.
+static int AcceptCabinets(const char* value, tagSETTINGS* s) {
+    if (value[0] == '\0' || strlen(value) >= sizeof s->szCabinets) {
+        printf(
+            "     E Illegal '--cabinets' value [%s] -- a cabinet list file of 1 to %d "
+            "characters!\n",
+            value, (int)sizeof s->szCabinets - 1);
+        return 0;
+    }
+    strcpy(s->szCabinets, value);
+    printf("\tOption --cabinets, String = %s\n", value);
+    return 1;
+}
+
 // A long option: a switch sets its flag; a name ending in '=' hands what follows it to Accept,
 // which returns 1 when it takes the value, else says why and returns 0. Long options are ours
 // alone: the letters never took a second '-'.
@@ -308,9 +323,10 @@ struct tagLONGOPTION {
     int (*Accept)(const char* value, tagSETTINGS* s);
 };
 static const tagLONGOPTION kLongOptions[] = {
-    {"--strict", &tagSETTINGS::bStrict, nullptr}, {"--clean", &tagSETTINGS::bClean, nullptr},
-    {"--health", &tagSETTINGS::bHealth, nullptr}, {"--health=", nullptr, AcceptHealth},
-    {"--aggregate=", nullptr, AcceptAggregates},  {"--compress=", nullptr, AcceptCompression},
+    {"--strict", &tagSETTINGS::bStrict, nullptr},       {"--clean", &tagSETTINGS::bClean, nullptr},
+    {"--health", &tagSETTINGS::bHealth, nullptr},       {"--health=", nullptr, AcceptHealth},
+    {"--aggregate=", nullptr, AcceptAggregates},        {"--compress=", nullptr, AcceptCompression},
+    {"--corridors", &tagSETTINGS::bCorridors, nullptr}, {"--cabinets=", nullptr, AcceptCabinets},
 };
 
 // "--...": the long option it names.
@@ -430,6 +446,12 @@ int ProcessCommandLine(int argc, char* argv[], tagSETTINGS* settings) {
         int result = AcceptOption(code, argument, settings);
         if (result != OPTIONS_GO_ON) return result;
     }
+    // A corridor report is made of the summaries' bins: without one there is nothing to write.
+    if (settings->bCorridors && settings->iAggregates == 0) {
+        printf("     E Illegal '--corridors' -- needs --aggregate=MINUTES for its bins!\n");
+        fputs(kAggregateHelp, stdout);
+        return OPTIONS_REFUSED;
+    }
     ReadPeriodColumn(settings);
     CompleteFolder(settings->szSourceFolder, "     E Failed to get current folder.");
     CompleteFolder(settings->szTargetFolder, "     E Failed to get target folder.");
@@ -453,6 +475,12 @@ int AnswerLongQuestion(int argc, char* argv[]) {
             puts("\tOption --clean   Reports in standard CSV: lower-case header, ISO 8601 times");
             fputs(kAggregateHelp, stdout);
             fputs(kHealthHelp, stdout);
+            puts(
+                "\tOption --cabinets=LIST  Summaries and health report joined to the cabinets "
+                "of a list (.LST)");
+            puts(
+                "\tOption --corridors  Corridor report (VMT, VHT, delay, travel time) per "
+                "--aggregate width");
             puts("\tOption --compress=gzip[:0-3] or zstd[:1-19]  Reports compressed (.gz, .zst)");
             puts("\tOption --help    Print this text;  --version  print the version");
             return 1;

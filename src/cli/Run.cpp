@@ -102,6 +102,15 @@ int RunConverter(int argc, char* argv[]) {
     printf("[%s] - Writing folder [%s]\n", szTime, settings.szTargetFolder);
     printf("[%s] - Logging folder [%s]\n", szTime, settings.szLogFolder);
 
+    // The cabinet list of --cabinets, read once for all the data files; one that cannot be read
+    // is an E line (a failed file for --strict), and the files convert without their joins.
+    static tagCABINETS cabinets;
+    bool listFailed = false;
+    if (settings.szCabinets[0] && !settings.bCONVERTMETA) {
+        listFailed = !LoadCabinets(settings.szCabinets, &cabinets, &log);
+        if (!listFailed) settings.lpCabinets = &cabinets;
+    }
+
     DIR* folder = opendir(settings.szSourceFolder);
     if (!folder) {
         LogError(&log, "Source Directory [%s] not found!\n", settings.szSourceFolder);
@@ -110,7 +119,7 @@ int RunConverter(int argc, char* argv[]) {
 
     int dataFiles = 0;
     int listFiles = 0;
-    int failedFiles = 0;  // files that got an E line
+    int failedFiles = listFailed;  // files that got an E line
     while (struct dirent* entry = readdir(folder)) {
         long errorsBefore = log.lErrors;
         if (settings.bCONVERTMETA) {

@@ -5,6 +5,8 @@
 #include "base/Limits.h"
 #include "output/Compressors.h"
 
+struct tagCABINETS;
+
 enum { MAX_AGGREGATES = 36 };  // 1440 has 36 divisors
 
 // The thresholds of the health report (--health=KEY=VALUE,...). Shares are in tenths of a
@@ -49,4 +51,10 @@ struct tagSETTINGS {
     // --health[=KEY=VALUE,...]: the health report of every data file, judged by these rules.
     int bHealth = 0;
     tagHEALTHRULES health;
+    // --cabinets=<list file>: the cabinet list the devices are joined to, read once per run
+    // (lpCabinets: null when none was asked for or it could not be read).
+    char szCabinets[PATH_SIZE] = {};
+    const tagCABINETS* lpCabinets = nullptr;
+    // --corridors: the corridor report of every --aggregate width.
+    int bCorridors = 0;
 };

@@ -141,29 +141,25 @@ bool HealthListed(const tagDEVICE& d, bool, const tagSETTINGS&) {
     return d.usType == DEVICE_LOOP || d.usType == DEVICE_STATION || IsTrap(d);
 }
 
-// The kind column: a loop refined by its 17th character.
-const char* KindName(const tagDEVICE& d) {
-    if (d.usType == DEVICE_STATION) return "station";
-    if (IsTrap(d)) return "trap";
-    return d.cKind == 'S' ? "speed_loop" : d.cKind == 'R' ? "ramp_loop" : "loop";
-}
-
 // One row: the name quoted where needed, the counts that apply to its kind (the others empty),
-// lanes_not_good (-1: not a station), the status.
-char* PutHealthRow(char* p, const tagDATAFILE& file, int position, int window,
+// lanes_not_good (-1: not a station), the status, then the cabinet's columns.
+char* PutHealthRow(char* p, const tagREPORTJOB& job, int position, int window,
                    const tagHEALTHCOUNTS& n, int lanesNotGood, HealthStatus status) {
-    const tagDEVICE& d = file.devices[(size_t)position];
-    p = PutCsvField(p, DeviceName(file, position).text);
-    p += sprintf(p, ",%s,%d,%d,", KindName(d), window, n.observed);
+    const tagDEVICE& d = job.file.devices[(size_t)position];
+    tagNAME name = DeviceName(job.file, position);
+    p = PutCsvField(p, name.text);
+    p += sprintf(p, ",%s,%d,%d,", DeviceKindName(d), window, n.observed);
     if (IsTrap(d))
-        p += sprintf(p, ",,,,,%d,,%s,%d,%d\n", n.longestConstant, kStatusNames[status], n.working,
+        p += sprintf(p, ",,,,,%d,,%s,%d,%d", n.longestConstant, kStatusNames[status], n.working,
                      n.implausible);
     else {
         p += sprintf(p, "%d,%d,%d,%d,%d,%d,", n.zeroOccupancy, n.occupiedNoVolume,
                      n.volumeNoOccupancy, n.highOccupancy, n.cappedScans, n.longestConstant);
         if (lanesNotGood >= 0) p += sprintf(p, "%d", lanesNotGood);
-        p += sprintf(p, ",%s,,\n", kStatusNames[status]);
+        p += sprintf(p, ",%s,,", kStatusNames[status]);
     }
+    p = PutCabinetFields(p, job.settings, name.text);
+    *p++ = '\n';
     return p;
 }
 
@@ -219,7 +215,7 @@ void HealthBody(const tagREPORTJOB& job) {
             rows++;
             char* row = ReportCursor(job.report);
             ReportCommit(job.report,
-                         PutHealthRow(row, file, p, window, j.counts, lanesNotGood, status));
+                         PutHealthRow(row, job, p, window, j.counts, lanesNotGood, status));
         }
     }
     char counts[STATUS_COUNT * 32] = "", *at = counts;
@@ -238,10 +234,10 @@ const tagREPORTKIND kHealthReport = {
     "health report",
     "name,kind,window_periods,observed,zero_occupancy,occupied_no_volume,volume_no_occupancy,"
     "high_occupancy,capped_scans,longest_constant_periods,lanes_not_good,status,working_periods,"
-    "implausible_speed\n",
+    "implausible_speed,roadway,side,milepost,location\n",
     "name,kind,window_periods,observed,zero_occupancy,occupied_no_volume,volume_no_occupancy,"
     "high_occupancy,capped_scans,longest_constant_periods,lanes_not_good,status,working_periods,"
-    "implausible_speed\n",
+    "implausible_speed,roadway,side,milepost,location\n",
     true,
     PERIODS_NOT_CHOSEN,
     true,

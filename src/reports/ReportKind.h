@@ -61,10 +61,22 @@ struct tagREPORTKIND {
     // The devices it lists (chosen: -D named this one); null when the body lists its own.
     bool (*Listed)(const tagDEVICE& device, bool chosen, const tagSETTINGS& settings);
     void (*Body)(const tagREPORTJOB& job);
+    // A kind of one report per --aggregate width (lpAsked null) that this option asks for too;
+    // null: the widths alone ask for it.
+    int tagSETTINGS::*lpAggregateAsked = nullptr;
 };
 
 extern const tagREPORTKIND kElementReport, kLaneReport, kTrapReport, kContentsReport,
-    kSummaryReport, kHealthReport;
+    kSummaryReport, kCorridorReport, kHealthReport;
+
+// The kind of device a summary or health row names: "loop", "speed_loop" and "ramp_loop" (a loop
+// by the 17th character of its name), "station" or "trap".
+const char* DeviceKindName(const tagDEVICE& d);
+
+// Writes ",roadway,side,milepost,location" of the cabinet of the device named `name` in the
+// run's cabinet list (each a CSV field: the list's cleaned texts, the side trimmed); four empty
+// fields without a list or for a device whose cabinet the list lacks. Returns the end.
+char* PutCabinetFields(char* p, const tagSETTINGS& settings, const char* name);
 
 // Loops and stations get element rows (speed lanes only with -S, unless chosen); the summaries
 // list the same devices.

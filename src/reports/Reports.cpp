@@ -10,6 +10,7 @@
 #include <initializer_list>
 
 #include "base/Files.h"
+#include "cabinets/Cabinet.h"
 #include "reports/ReportKind.h"
 
 void* FillAhead(void* job) {
@@ -26,6 +27,24 @@ void NextDevices(const tagREPORTJOB& job, int* next, size_t most, std::vector<in
     if (chosen) i = std::max(i, job.chosen);
     for (; i < end && devices->size() < most; i++)
         if (job.kind.Listed(job.file.devices[i], chosen, job.settings)) devices->push_back(i);
+}
+
+const char* DeviceKindName(const tagDEVICE& d) {
+    if (d.usType == DEVICE_STATION) return "station";
+    if (d.usType == DEVICE_SPEED_TRAP) return "trap";
+    return d.cKind == 'S' ? "speed_loop" : d.cKind == 'R' ? "ramp_loop" : "loop";
+}
+
+char* PutCabinetFields(char* p, const tagSETTINGS& settings, const char* name) {
+    const tagCABINETMETADATA* c =
+        settings.lpCabinets ? FindCabinet(*settings.lpCabinets, name) : nullptr;
+    if (!c) return (char*)memcpy(p, ",,,,", 4) + 4;
+    const char side[2] = {c->szSide[0] == ' ' ? '\0' : c->szSide[0], '\0'};
+    for (const char* field : {c->szRoadway, side, c->szMilepost, c->szLocation}) {
+        *p++ = ',';
+        p = PutCsvField(p, field);
+    }
+    return p;
 }
 
 // The option a variant letter of a report name stands for.
@@ -113,7 +132,9 @@ static int WriteReport(const tagREPORTKIND& kind, int minutes, const tagDATAFILE
     char path[PATH_SIZE];
     if (!BuildReportPath(path, kind, minutes, file, s, log)) return 0;
     char what[64];
-    if (minutes)
+    if (minutes && kind.szWhat)
+        snprintf(what, sizeof what, "%d minute %s", minutes, kind.szWhat);
+    else if (minutes)
         snprintf(what, sizeof what, "%d minute summary", minutes);
     else
         snprintf(what, sizeof what, "%s", kind.szWhat);
@@ -155,8 +176,9 @@ static int WriteReport(const tagREPORTKIND& kind, int minutes, const tagDATAFILE
 }
 
 int WriteReports(const tagDATAFILE& file, const tagSETTINGS& s, const char* name, tagLOG* log) {
-    static const tagREPORTKIND* const kinds[] = {&kElementReport,  &kLaneReport,    &kTrapReport,
-                                                 &kContentsReport, &kSummaryReport, &kHealthReport};
+    static const tagREPORTKIND* const kinds[] = {
+        &kElementReport, &kLaneReport,     &kTrapReport,  &kContentsReport,
+        &kSummaryReport, &kCorridorReport, &kHealthReport};
     bool asked = s.iAggregates > 0;
     for (const tagREPORTKIND* kind : kinds) asked = asked || (kind->lpAsked && s.*kind->lpAsked);
     if (!asked) return 0;
@@ -174,6 +196,7 @@ int WriteReports(const tagDATAFILE& file, const tagSETTINGS& s, const char* name
             published += WriteReport(*kind, 0, file, name, s, log);
             if (log->bInterruptTold) return published;
         } else {
+            if (kind->lpAggregateAsked && !(s.*kind->lpAggregateAsked)) continue;
             for (int a = 0; a < s.iAggregates; a++) {
                 published += WriteReport(*kind, s.iAggregateMinutes[a], file, name, s, log);
                 if (log->bInterruptTold) return published;

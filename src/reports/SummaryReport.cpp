@@ -1,38 +1,20 @@
 // The summaries of --aggregate: the element report's devices in bins of minutes, always in
-// standard CSV: name,bin_start,periods,observed,volume,occupancy_pct,speed_mph.
+// standard CSV: name,bin_start,periods,observed,volume,occupancy_pct,speed_mph, then the kind
+// and the cabinet's roadway,side,milepost,location.
 #include <cstdio>
 #include <vector>
 
+#include "reports/BinSums.h"
 #include "reports/ReportKind.h"
 
-// One device's sums over the periods of one bin.
-struct tagBINSUMS {
-    uint32_t periods, observed, volume, scan, speedVolume, speedVolumeWeighted;
-};
-
-static void AddToBin(tagBINSUMS* b, const tagPERIODVALUES& v) {
-    b->periods++;
-    b->volume += v.usVolume;
-    if (v.ucNPds > 0) {
-        b->observed++;
-        b->scan += v.usScanCnt;
-    }
-    if (v.usSpdTenths > 0 && v.usVolume > 0) {
-        b->speedVolume += v.usVolume;
-        b->speedVolumeWeighted += (uint32_t)v.usSpdTenths * v.usVolume;
-    }
-}
-
-// The fields after the name. Occupancy is the mean of the observed periods' scan counts (1200 a
-// full period); speed the volume-weighted mean of the periods with a speed and vehicles. Either is
-// empty without them.
+// The fields after the name up to the speed. Occupancy is the mean of the observed periods' scan
+// counts (1200 a full period); speed the volume-weighted mean of the periods with a speed and
+// vehicles. Either is empty without them.
 static char* PutSummaryRow(char* p, const char* binStart, const tagBINSUMS& b) {
     p += sprintf(p, ",%s,%u,%u,%u,", binStart, b.periods, b.observed, b.volume);
     if (b.observed) p += sprintf(p, "%.1f", (double)b.scan / (12.0 * b.observed));
     *p++ = ',';
-    if (b.speedVolume)
-        p += sprintf(p, "%.1f", (double)b.speedVolumeWeighted / (10.0 * b.speedVolume));
-    *p++ = '\n';
+    if (b.speedVolume) p += sprintf(p, "%.1f", BinSpeed(b));
     return p;
 }
 
@@ -48,8 +30,12 @@ static void SummaryBody(const tagREPORTJOB& job) {
     // its name afresh.
     auto emit = [&](size_t i, int binStart, const tagBINSUMS& b) {
         char* p = ReportCursor(job.report);
-        char* end = PutCsvField(p, DeviceName(file, devices[i]).text);
-        ReportCommit(job.report, PutSummaryRow(end, times.text[binStart], b));
+        tagNAME name = DeviceName(file, devices[i]);
+        p = PutSummaryRow(PutCsvField(p, name.text), times.text[binStart], b);
+        p += sprintf(p, ",%s", DeviceKindName(file.devices[(size_t)devices[i]]));
+        p = PutCabinetFields(p, job.settings, name.text);
+        *p++ = '\n';
+        ReportCommit(job.report, p);
     };
     tagBLOCK block;
     int next = 0;
@@ -110,8 +96,10 @@ const tagREPORTKIND kSummaryReport = {
     nullptr,
     "DPS",
     nullptr,
-    "name,bin_start,periods,observed,volume,occupancy_pct,speed_mph\n",
-    "name,bin_start,periods,observed,volume,occupancy_pct,speed_mph\n",
+    "name,bin_start,periods,observed,volume,occupancy_pct,speed_mph,kind,roadway,side,milepost,"
+    "location\n",
+    "name,bin_start,periods,observed,volume,occupancy_pct,speed_mph,kind,roadway,side,milepost,"
+    "location\n",
     true,
     PERIODS_NOT_CHOSEN,
     true,
