@@ -44,22 +44,25 @@ run clean-again -R --compress=gzip -l --clean "$WORK/archive" "$WORK/clean"
 check "re-run with the options reordered: every file skipped" \
     said clean-again 0 "0 converted, 0 failed, 6 skipped"
 
-# -- Files of the same date keep their own reports; a file whose start date is no MM/DD/YYYY
-# converts into date=unknown.
-mkdir "$WORK/same-date"
+# -- Files of the same date keep their own reports; a file whose start date is no MM/DD/YYYY day
+# fails with the converter's E line and publishes nothing.
+mkdir "$WORK/same-date" "$WORK/iso"
 for side in NORTH:1 SOUTH:2; do
     sample "$WORK/${side%:*}" 1 -s "${side#*:}"
     cp "$WORK/${side%:*}/KORVA20S_20210501.DAT" "$WORK/same-date/${side%:*}.DAT"
 done
-cp "$WORK/same-date/SOUTH.DAT" "$WORK/same-date/ISO.DAT"
-at=$(grep -abo -m1 'Data Start = 05/01/2021' "$WORK/same-date/ISO.DAT" | cut -d: -f1)
-printf 'Data Start = 2021-05-01' | dd of="$WORK/same-date/ISO.DAT" bs=1 seek="$at" conv=notrunc 2>/dev/null
+cp "$WORK/same-date/SOUTH.DAT" "$WORK/iso/ISO.DAT"
+at=$(grep -abo -m1 'Data Start = 05/01/2021' "$WORK/iso/ISO.DAT" | cut -d: -f1)
+printf 'Data Start = 2021-05-01' | dd of="$WORK/iso/ISO.DAT" bs=1 seek="$at" conv=notrunc 2>/dev/null
 run same-date "$WORK/same-date" "$WORK/same-date-out"
 REPORT=KORVA20Sec_Element_05012021.csv DAY=$WORK/same-date-out/date=2021-05-01
 check "no report options: the element report alone, one per file, by date and file" \
     test "$(reports "$WORK/same-date-out")" = "$(printf '%s\n' \
-        ./date=2021-05-01/source=NORTH.DAT/$REPORT ./date=2021-05-01/source=SOUTH.DAT/$REPORT \
-        ./date=unknown/source=ISO.DAT/KORVA20Sec_Element_201-5-01.csv)"
+        ./date=2021-05-01/source=NORTH.DAT/$REPORT ./date=2021-05-01/source=SOUTH.DAT/$REPORT)"
+run iso "$WORK/iso" "$WORK/iso-out"
+check "a start date of no MM/DD/YYYY day: FAILED with the E line, nothing published" \
+    said iso 1 "FAILED ISO.DAT: E No start date in data file [ISO.DAT]; no reports written!"
+check "  ... and no folder of it" test -z "$(reports "$WORK/iso-out")"
 
 # -- The date of a file's folder is that of its reports: of two Data Start lines in a header the
 # converter keeps the last.
@@ -86,16 +89,24 @@ while read -r converted skipped kinds; do
     # shellcheck disable=SC2086 # the report options are split on purpose
     run kinds $kinds "$WORK/same-date" "$WORK/same-date-out"
     check "re-run with $kinds: $converted converted, $skipped skipped" \
-        said kinds 0 "3 files: $converted converted, 0 failed, $skipped skipped"
+        said kinds 0 "2 files: $converted converted, 0 failed, $skipped skipped"
 done <<'RUNS'
-3 0 -E -L
-1 2 -E
-1 2 -L
-3 0 -T
+2 0 -E -L
+1 1 -E
+1 1 -L
+2 0 -T
+2 0 --health --aggregate=60,15
+0 2 --aggregate=15 -T
+2 0 --aggregate=5 --health
 RUNS
 check "re-runs: every file holds the reports of every run, published whole" test "$(
-    find "$WORK/same-date-out" -name 'KORVA20Sec_*' | sed 's/.*Sec_//; s/_.*//' | sort | uniq -c |
-        tr -s ' \n' ' ')$(published_whole "$WORK/same-date-out" && echo whole)" = " 3 Element 3 Lane 3 Trap whole"
+    find "$WORK/same-date-out" -name 'KORVA*' | sed 's/.*KORVA//; s/_[0-9]*\.csv$//' | sort |
+        uniq -c | tr -s ' \n' ' ')$(published_whole "$WORK/same-date-out" && echo whole)" = \
+    " 2 15Min_Element 2 20Sec_Element 2 20Sec_Health 2 20Sec_Lane 2 20Sec_Trap 2 5Min_Element 2 60Min_Element whole"
+check "  ... the marker names them" \
+    grep -qx 'reports -E -L -T --health --aggregate=5,15,60' "$DAY/source=SOUTH.DAT/_SUCCESS"
+check "  ... the summary counts the detectors by health" \
+    said kinds 0 " detectors in 2 files converted: good "
 
 # -- Files that get an E line fail by the converter's status, quoted by their log's first E line:
 # a folder named like a data file, a file without a start date. They publish nothing; the others

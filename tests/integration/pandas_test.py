@@ -78,6 +78,10 @@ def main():
                               parse_dates=["bin_start"])
         check(docs["summarise_element"](plain["element"], 15).equals(summary),
               "summarise_element of the element report: the 15-minute summary")
+        health = docs["read_health"](temp / "plain" / "KORVA20Sec_Health_05012021.csv")
+        check(len(health) > 0 and str(health["lanes_not_good"].dtype) == "Int64"
+              and health["lanes_not_good"].isna().sum() == (health["kind"] != "station").sum(),
+              "read_health: nullable counts, lanes_not_good empty but for stations")
 
         # Files the documented loaders refuse rather than misread: a cabinet whose side is a
         # comma (written unchanged) past the first row; a count beyond int16.
