@@ -51,10 +51,11 @@ for (const [, kind] of reports) {
 // The statements, part by part, each in its part's folder.
 const section = (title) => docs.split(`\n## ${title}\n`)[1]?.split(/^## /m)[0] ?? '';
 const parts = section('Loading into DuckDB').split(/^### /m).slice(1)
-  .concat(`Summary report\n${section('Summary report')}`);
+  .concat(`Summary report\n${section('Summary report')}`)
+  .concat(`Corridor report\n${section('Corridor report')}`);
 const folders = { 'Legacy reports': ['legacy', 'plain'], 'Clean reports': ['clean', 'clean'],
   'Compressed files': ['compressed', 'zstd'], 'A whole archive': ['archive', 'archive'],
-  'Summary report': ['summary', 'plain'] };
+  'Summary report': ['summary', 'plain'], 'Corridor report': ['corridor', 'plain'] };
 for (const part of parts) {
   const heading = part.slice(0, part.indexOf('\n'));
   const statements = blocks(part).join('').split(/;\s*$/m).map((s) => s.trim()).filter(Boolean);
@@ -63,8 +64,8 @@ for (const part of parts) {
   const [prefix, folder] = folders[heading] ?? ['', '.'];
   process.chdir(path.join(reportsDir, folder));
   for (const statement of statements) {
-    const file = statement.match(/KORVA20Sec_(\w+?)_|(RMDC)_|\.(parquet)'/);
-    const kind = file ? (file[1] ?? file[2] ?? file[3]).toLowerCase().replace('rmdc', 'cabinet') : '?';
+    const file = statement.match(/KORVA20Sec_(\w+?)_|KORVA\d+Min_(Corridor)_|(RMDC)_|\.(parquet)'/);
+    const kind = file ? (file[1] ?? file[2] ?? file[3] ?? file[4]).toLowerCase().replace('rmdc', 'cabinet') : '?';
     const select = /^(SELECT|WITH)\b/.test(statement);
     try {
       await db.run(select ? `CREATE TABLE ${prefix}_${kind} AS ${statement}` : statement);
@@ -108,6 +109,11 @@ for (const [what, got, want] of [
     'KORVA20S_20210501.DAT', count(*), sum(volume) FROM '../clean/KORVA20Sec_Element_05012021.csv'
     UNION ALL SELECT date '2021-05-02', 'KORVA20S_20210502.DAT', count(*), sum(volume) FROM
     'reports/date=2021-05-02/*/KORVA20Sec_Element_05022021.csv') ORDER BY 1`],
+  ['corridor_corridor: the daily totals, one row a corridor, of the corridor report\'s sums',
+    `SELECT count(*), abs(sum(vmt) - (SELECT sum(vmt) FROM
+    read_csv('../plain/KORVA15Min_Corridor_05012021.csv'))) < 0.01 FROM corridor_corridor`,
+    `SELECT count(DISTINCT (roadway, side)), true FROM
+    read_csv('../plain/KORVA15Min_Corridor_05012021.csv')`],
   ['archive_parquet: the rows of archive_element', 'FROM archive_parquet', 'FROM archive_element'],
 ]) {
   try {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The reports the loader tests read: a sample day (05/01/2021, 60 devices, 360 periods) in DIR/in
 # converted into every report of both dialects. Legacy: plain/ (with the 15-minute summary, the
-# health report and the cabinet CSV), variants/ (-S -C -R), empty/ (-D of a device the file lacks: no rows),
+# health report and the corridor report, joined to the day's cabinet list, and the cabinet CSV), variants/ (-S -C -R), empty/ (-D of a device the file lacks: no rows),
 # gzip/ and zstd/ (--compress); standard CSV: clean/. The converter's log goes into DIR/log.
 #
 # usage: reports.sh KORVA2CSV KORVA_SAMPLE DIR
@@ -15,7 +15,7 @@ while read -r folder options; do
     "$korva2csv" $options -Iin -O"$folder" -Flog >/dev/null ||
         { echo "FAIL - korva2csv $options -O$folder"; exit 1; }
 done <<'RUNS'
-plain -E -L -T -A --aggregate=15 --health
+plain -E -L -T -A --aggregate=15 --health --corridors --cabinets=in/CABINETS_20210501.LST
 plain -M
 variants -E -L -T -A -S -C -R
 empty -E -L -T -A -D417es99999:_MW___1
