@@ -1,11 +1,36 @@
 // A whole data file through the whole pipeline. The first byte picks the options (reports,
-// -S, -C, -R, -P, -D); the rest is the file. Its length picks the dialect, the compression and
-// a 15-minute summary, so that every writer meets every file.
+// -S, -C, -R, -P, -D); the rest is the file. Its length picks the dialect, the compression, a
+// 15-minute summary, the health and corridor reports and the cabinet join, so that every writer
+// meets every file.
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "FuzzSupport.h"
+#include "cabinets/Cabinet.h"
 #include "datafile/DataFile.h"
+
+// A cabinet list of the cabinets the seeds' names begin with, on one roadway and side, for the
+// joins and the corridors.
+static const tagCABINETS& SeedCabinets(fuzzsupport::Scratch& scratch) {
+    static tagCABINETS cabinets = [&scratch] {
+        std::string list = "Cabinet list - 05/01/2021\n";
+        for (int k = 0; k < 4; k++) {
+            std::string line(97, ' ');
+            line.replace(0, 10, "005es1732" + std::to_string(6 + k));
+            line.replace(32, 3, "I-5");
+            line.replace(44, 1, "N");
+            line.replace(46, 4, std::to_string(10 + k) + ".5");
+            list += line + "\n";
+        }
+        std::string path = scratch.in + "CABINETS.LIST";
+        fuzzsupport::WriteInput(path, (const uint8_t*)list.data(), list.size());
+        tagCABINETS read;
+        LoadCabinets(path.c_str(), &read, &scratch.log);
+        return read;
+    }();
+    return cabinets;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::Scratch& scratch = fuzzsupport::Folders();
@@ -35,6 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     s.iCompressionLevel = 1;
     s.iAggregates = size / 6 % 2;
     s.iAggregateMinutes[0] = 15;
+    s.bHealth = size / 12 % 2;
+    s.bCorridors = s.iAggregates && size / 24 % 2;
+    s.lpCabinets = size / 48 % 2 ? &SeedCabinets(scratch) : nullptr;
     fuzzsupport::WriteInput(scratch.in + "F.DAT", data + 1, size - 1);
     ProcessDataFile(s, "F.DAT", &scratch.log);
     fuzzsupport::Empty(scratch.out);
