@@ -49,4 +49,7 @@ struct tagSETTINGS {
     // --health[=KEY=VALUE,...]: the health report of every data file, judged by these rules.
     int bHealth = 0;
     tagHEALTHRULES health;
+    // --parquet[=zstd[:LEVEL]|none]: every report a Parquet file (".parquet" in place of ".csv"),
+    // of the --clean columns typed, its pages compressed by zstd (codec 6) or not (0).
+    int bParquet = 0, iParquetCodec = 6, iParquetLevel = 1;
 };
