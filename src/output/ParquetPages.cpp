@@ -131,7 +131,7 @@ bool Less(tagPAGEWRITER* w, const tagPARQUETCOLUMN& c, uint64_t a, uint64_t b) {
         if (c.store == STORE_F64) return std::bit_cast<double>(a) < std::bit_cast<double>(b);
         return CodeValue(c.code, (unsigned)a) < CodeValue(c.code, (unsigned)b);
     }
-    if (c.store == STORE_I32) return (int32_t)a < (int32_t)b;
+    if (c.store == STORE_I32) return (int32_t)(uint32_t)a < (int32_t)(uint32_t)b;
     return (int64_t)a < (int64_t)b;  // codes, and 64-bit integers
 }
 
@@ -168,21 +168,59 @@ void PutPage(tagPAGEWRITER* w, bool dictionary, size_t values, int encoding, tag
 
 }  // namespace
 
+// Calls f(r, key) for the defined values r of [first, end) of a row group's column; the store
+// a template argument, so that each loop reads its own width.
+template <ParquetStore store, typename F>
+static void ForEachKey(const uint8_t* values, const uint8_t* defined, size_t first, size_t end,
+                       F f) {
+    for (size_t r = first; r < end; r++)
+        if (!defined || defined[r]) f(KeyAt(store, values, r));
+}
+template <typename F>
+static void ForEachKey(ParquetStore store, const uint8_t* values, const uint8_t* defined,
+                       size_t first, size_t end, F f) {
+    switch (store) {
+        case STORE_U8:
+            return ForEachKey<STORE_U8>(values, defined, first, end, f);
+        case STORE_U16:
+            return ForEachKey<STORE_U16>(values, defined, first, end, f);
+        case STORE_I32:
+            return ForEachKey<STORE_I32>(values, defined, first, end, f);
+        case STORE_TEXT:
+            return ForEachKey<STORE_TEXT>(values, defined, first, end, f);
+        default:
+            return ForEachKey<STORE_I64>(values, defined, first, end, f);
+    }
+}
+
+// The dictionary slot of a key, which holds its entry's index + 1 (0: not in the dictionary):
+// codes and texts index the slot table directly; 32-bit integers are hashed into it (open
+// addressing).
+static int32_t* SlotOf(tagPAGEWRITER* w, ParquetStore store, uint64_t key) {
+    if (store != STORE_I32) return &w->slot[key];
+    size_t mask = w->slot.size() - 1;
+    for (size_t at = (size_t)((key * 0x9E3779B97F4A7C15u) >> 40) & mask;; at = (at + 1) & mask) {
+        int32_t& s = w->slot[at];
+        if (s == 0 || w->entries[(size_t)s - 1] == (uint32_t)key) return &s;
+    }
+}
+
 void WriteChunk(tagPAGEWRITER* w, const tagPARQUETCOLUMN& column, const uint8_t* values,
                 const uint8_t* defined, size_t rows, tagCHUNKMETA* meta) {
     *meta = tagCHUNKMETA{};
     meta->dataOffset = -1;
     meta->values = (int64_t)rows;
     ParquetStore store = column.store;
-    bool dictionary = store == STORE_U8 || store == STORE_U16 || store == STORE_TEXT;
-    meta->dictionary = dictionary;
-    // Dictionary columns: the distinct codes or texts in order of appearance, and each defined
-    // value's index among them.
+    // Codes and texts are always dictionary-encoded, 32-bit integers while they have at most
+    // 2^16 values (a dictionary page of 256 KiB), 64-bit integers and doubles never.
+    bool dictionary = store != STORE_I64 && store != STORE_F64;
+    bool hashed = store == STORE_I32;
     std::vector<int32_t>& slot = w->slot;
-    size_t keys = store == STORE_TEXT ? w->texts->size() : 65536;
-    if (dictionary && slot.size() < keys) slot.resize(keys, -1);
+    size_t keys = store == STORE_TEXT ? std::max<size_t>(w->texts->size(), 65536) : 65536;
+    if (hashed) keys = 1 << 18;
+    if (dictionary) slot.assign(keys, 0);
     w->entries.clear();
-    w->indexes.clear();
+    if (defined) meta->nulls = (int64_t)std::count(defined, defined + rows, 0);
     bool any = false;
     uint64_t least = 0, most = 0;
     auto take = [&](uint64_t key) {
@@ -190,30 +228,25 @@ void WriteChunk(tagPAGEWRITER* w, const tagPARQUETCOLUMN& column, const uint8_t*
         if (!any || Less(w, column, most, key)) most = key;
         any = true;
     };
-    for (size_t r = 0; r < rows; r++) {
-        if (defined && !defined[r]) {
-            meta->nulls++;
-            continue;
-        }
-        uint64_t key = KeyAt(store, values, r);
-        if (!dictionary) {
-            take(key);
-            continue;
-        }
-        int32_t& s = slot[key];
-        if (s < 0) s = (int32_t)w->entries.size(), w->entries.push_back((uint32_t)key);
-        w->indexes.push_back((uint32_t)s);
+    if (dictionary) {
+        ForEachKey(store, values, defined, 0, rows, [&](uint64_t key) {
+            if (w->entries.size() > 65536 && hashed) return;
+            int32_t* s = SlotOf(w, store, key);
+            if (*s != 0) return;
+            w->entries.push_back((uint32_t)key);
+            *s = (int32_t)w->entries.size();
+        });
+        if (w->entries.size() > 65536) dictionary = false;
     }
+    meta->dictionary = dictionary;
     int bitWidth = 1;
     if (dictionary) {
         w->page.clear();
-        for (uint32_t key : w->entries) {
-            take(key);
-            PutPlain(w, column, key, &w->page);
-            slot[key] = -1;
-        }
+        for (uint32_t key : w->entries) take(key), PutPlain(w, column, key, &w->page);
         while (bitWidth < 32 && (size_t{1} << bitWidth) < w->entries.size()) bitWidth++;
         if (!w->entries.empty()) PutPage(w, true, w->entries.size(), 0, meta);
+    } else {
+        ForEachKey(store, values, defined, 0, rows, take);
     }
     if (any) {
         meta->minMax = true;
@@ -223,27 +256,27 @@ void WriteChunk(tagPAGEWRITER* w, const tagPARQUETCOLUMN& column, const uint8_t*
     }
     // The data pages: definition levels of an optional column, then the values.
     std::vector<uint32_t> levels;
-    size_t index = 0;  // the next dictionary index
-    for (size_t first = 0; first < rows || (rows == 0 && first == 0); first += PAGE_ROWS) {
-        size_t n = std::min<size_t>(PAGE_ROWS, rows - first), present = n;
+    for (size_t first = 0; first < rows; first += PAGE_ROWS) {
+        size_t n = std::min<size_t>(PAGE_ROWS, rows - first), end = first + n;
         w->page.clear();
         if (defined) {
-            levels.assign(defined + first, defined + first + n);
-            present = (size_t)std::count(levels.begin(), levels.end(), 1u);
+            levels.assign(defined + first, defined + end);
             std::string hybrid;
             PutHybrid(&hybrid, levels.data(), n, 1);
             PutLE(&w->page, hybrid.size(), 4);
             w->page += hybrid;
         }
         if (dictionary) {
+            w->indexes.clear();
+            ForEachKey(store, values, defined, first, end, [&](uint64_t key) {
+                w->indexes.push_back((uint32_t)(*SlotOf(w, store, key) - 1));
+            });
             w->page += (char)bitWidth;
-            PutHybrid(&w->page, w->indexes.data() + index, present, bitWidth);
-            index += present;
+            PutHybrid(&w->page, w->indexes.data(), w->indexes.size(), bitWidth);
         } else {
-            for (size_t r = first; r < first + n; r++)
-                if (!defined || defined[r]) PutPlain(w, column, KeyAt(store, values, r), &w->page);
+            ForEachKey(store, values, defined, first, end,
+                       [&](uint64_t key) { PutPlain(w, column, key, &w->page); });
         }
         PutPage(w, false, n, dictionary ? 8 : 0, meta);
-        if (rows == 0) break;
     }
 }

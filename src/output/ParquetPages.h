@@ -87,7 +87,7 @@ struct tagPAGEWRITER {
     bool failed = false;     // the sink or the compressor failed
     int64_t periodBase = 0;  // microseconds of the day's first period
     const std::vector<const std::string*>* texts = nullptr;  // the writer's texts by number
-    std::vector<int32_t> slot;         // dictionary index of a code or text, -1 when absent
+    std::vector<int32_t> slot;         // a chunk's dictionary slots (see WriteChunk)
     std::vector<uint32_t> entries;     // the dictionary's codes or texts, in index order
     std::vector<uint32_t> indexes;     // a page's dictionary indexes
     std::string page, packed, header;  // a page's body, compressed, and header
