@@ -236,7 +236,8 @@ void WriteChunk(tagPAGEWRITER* w, const tagPARQUETCOLUMN& column, const uint8_t*
             w->entries.push_back((uint32_t)key);
             *s = (int32_t)w->entries.size();
         });
-        if (w->entries.size() > 65536) dictionary = false;
+        // A chunk of nulls only has no dictionary: its pages are PLAIN (of no values).
+        if (w->entries.size() > 65536 || w->entries.empty()) dictionary = false;
     }
     meta->dictionary = dictionary;
     int bitWidth = 1;
@@ -244,7 +245,7 @@ void WriteChunk(tagPAGEWRITER* w, const tagPARQUETCOLUMN& column, const uint8_t*
         w->page.clear();
         for (uint32_t key : w->entries) take(key), PutPlain(w, column, key, &w->page);
         while (bitWidth < 32 && (size_t{1} << bitWidth) < w->entries.size()) bitWidth++;
-        if (!w->entries.empty()) PutPage(w, true, w->entries.size(), 0, meta);
+        PutPage(w, true, w->entries.size(), 0, meta);
     } else {
         ForEachKey(store, values, defined, 0, rows, take);
     }
