@@ -1,6 +1,6 @@
 // A whole data file through the whole pipeline. The first byte picks the options (reports,
-// -S, -C, -R, -P, -D); the rest is the file. Its length picks the dialect, the compression and
-// a 15-minute summary, so that every writer meets every file.
+// -S, -C, -R, -P, -D); the rest is the file. Its length picks the dialect, the compression or
+// Parquet, and a 15-minute summary, so that every writer meets every file.
 #include <cstdint>
 #include <cstring>
 
@@ -31,8 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         strcpy(s.szDevice, "005es17329:_MN___1");
     }
     s.bClean = size & 1;
-    s.iCompression = (int)(size / 2 % 3);  // none, gzip, zstd
+    int output = (int)(size / 2 % 4);  // none, gzip, zstd, Parquet (of the standard columns)
+    s.iCompression = output < 3 ? output : COMPRESS_NONE;
     s.iCompressionLevel = 1;
+    s.bParquet = output == 3;
+    s.bClean = s.bClean || s.bParquet;
     s.iAggregates = size / 6 % 2;
     s.iAggregateMinutes[0] = 15;
     fuzzsupport::WriteInput(scratch.in + "F.DAT", data + 1, size - 1);

@@ -15,9 +15,9 @@
 
 static_assert(std::string_view(kParquetCreatedBy).ends_with(szVersion));
 
-// A row group of about a million rows, fewer when its buffers would pass 32 MiB (an element row
-// takes 45 bytes: 745,654 rows): memory stays bounded whatever the day's size.
-enum { GROUP_ROWS = 1 << 20, GROUP_BYTES = 32 << 20, FIRST_ROOM = 1 << 14 };
+// A row group of about a million rows, fewer when its buffers would pass 24 MiB (an element row
+// takes 45 bytes: 559,240 rows): memory stays bounded whatever the day's size.
+enum { GROUP_ROWS = 1 << 20, GROUP_BYTES = 24 << 20, FIRST_ROOM = 1 << 14 };
 
 struct tagGROUPMETA {
     int64_t rows, offset;

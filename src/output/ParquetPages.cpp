@@ -62,13 +62,16 @@ void PutHybrid(std::string* out, const uint32_t* values, size_t count, int bitWi
         while (end < count && runAt(end, 8) < 8 && end - i < 8 * 63);
         size_t groups = (std::min(end, count) - i + 7) / 8;
         varint(groups << 1 | 1);
+        size_t at = out->size();
+        out->resize(at + groups * (size_t)bitWidth);  // 8 values of bitWidth bits: bitWidth bytes
+        char* put = out->data() + at;
         uint64_t bits = 0;
         int held = 0;
         for (size_t k = 0; k < groups * 8; k++) {
             uint64_t v = i + k < count ? values[i + k] : 0;
             bits |= v << held;
             held += bitWidth;
-            for (; held >= 8; held -= 8, bits >>= 8) *out += (char)bits;
+            for (; held >= 8; held -= 8, bits >>= 8) *put++ = (char)bits;
         }
         i = std::min(end, count);
     }
@@ -196,7 +199,8 @@ static void ForEachKey(ParquetStore store, const uint8_t* values, const uint8_t*
 // The dictionary slot of a key, which holds its entry's index + 1 (0: not in the dictionary):
 // codes and texts index the slot table directly; 32-bit integers are hashed into it (open
 // addressing).
-static int32_t* SlotOf(tagPAGEWRITER* w, ParquetStore store, uint64_t key) {
+static inline __attribute__((always_inline)) int32_t* SlotOf(tagPAGEWRITER* w, ParquetStore store,
+                                                             uint64_t key) {
     if (store != STORE_I32) return &w->slot[key];
     size_t mask = w->slot.size() - 1;
     for (size_t at = (size_t)((key * 0x9E3779B97F4A7C15u) >> 40) & mask;; at = (at + 1) & mask) {
@@ -229,8 +233,8 @@ void WriteChunk(tagPAGEWRITER* w, const tagPARQUETCOLUMN& column, const uint8_t*
         any = true;
     };
     if (dictionary) {
-        ForEachKey(store, values, defined, 0, rows, [&](uint64_t key) {
-            if (w->entries.size() > 65536 && hashed) return;
+        ForEachKey(store, values, defined, 0, rows, [&](uint64_t key) HOT_LAMBDA {
+            if (hashed && w->entries.size() > 65536) return;
             int32_t* s = SlotOf(w, store, key);
             if (*s != 0) return;
             w->entries.push_back((uint32_t)key);
@@ -269,9 +273,12 @@ void WriteChunk(tagPAGEWRITER* w, const tagPARQUETCOLUMN& column, const uint8_t*
         }
         if (dictionary) {
             w->indexes.clear();
-            ForEachKey(store, values, defined, first, end, [&](uint64_t key) {
-                w->indexes.push_back((uint32_t)(*SlotOf(w, store, key) - 1));
+            w->indexes.resize(n);
+            uint32_t* index = w->indexes.data();
+            ForEachKey(store, values, defined, first, end, [&](uint64_t key) HOT_LAMBDA {
+                *index++ = (uint32_t)(*SlotOf(w, store, key) - 1);
             });
+            w->indexes.resize((size_t)(index - w->indexes.data()));
             w->page += (char)bitWidth;
             PutHybrid(&w->page, w->indexes.data(), w->indexes.size(), bitWidth);
         } else {
