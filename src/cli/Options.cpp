@@ -154,7 +154,8 @@ static int AcceptParquet(const char* value, tagSETTINGS* s) {
         level = (int)number;
     }
     if (!known) {
-        printf("     E Illegal '--parquet' value [%s] -- zstd, zstd:1 to 19 or none!\n", value + 1);
+        printf("     E Illegal '--parquet' value [%s] -- zstd, zstd:1 to 19 or none!\n",
+               value + (*value == '='));
         return 0;
     }
     s->bParquet = s->bClean = 1;  // the columns of the standard CSV
