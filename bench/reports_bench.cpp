@@ -373,6 +373,52 @@ void SummaryAgainstElement(benchmark::State& state) {
         Counter((double)element.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
 }
 
+// A whole "korva2csv -E --parquet" run paired with a whole "korva2csv -E --clean
+// --compress=zstd" run over the realistic day, as the summary with -E above: the Parquet run's
+// wall time, the zstd run's as zstd_s, both files' sizes and peak memory.
+const tagDAY kParquetDay = RealisticDay(2000);
+const char kParquetBench[] = "WholeRun-E-parquet";
+const double kParquetSizeTarget = 0.6;  // Parquet file / .csv.zst, at most
+const double kParquetTimeTarget = 1.0;  // Parquet run / zstd run, at most
+
+void ParquetAgainstZstd(benchmark::State& state) {
+    using benchmark::Counter;
+    static int repetition = 0;
+    std::string input = FolderOf(kParquetDay.Path());
+    std::string folder = Folder("parquet" + kParquetDay.Name());
+    tagCHILDRUN parquet{}, zstd{};
+    long long parquetBytes = 0, zstdBytes = 0;
+    // One run and what it left: exactly one report, named with ending.
+    auto run = [&](std::vector<std::string> options, const char* ending, tagCHILDRUN* result,
+                   long long* bytes) {
+        *result = RunChild(ConverterArgs(options, input, folder));
+        std::vector<std::string> reports = FilesEndingIn(folder, ending);
+        bool good = result->iStatus == 0 && reports.size() == 1;
+        if (good) *bytes = FileBytes(reports[0]);
+        for (const std::string& report : reports) unlink(report.c_str());
+        return good;
+    };
+    auto runParquet = [&] { return run({"-E", "--parquet"}, ".parquet", &parquet, &parquetBytes); };
+    auto runZstd = [&] {
+        return run({"-E", "--clean", "--compress=zstd"}, ".csv.zst", &zstd, &zstdBytes);
+    };
+    for (auto _ : state) {
+        bool good = repetition++ % 2 == 0 ? runParquet() && runZstd() : runZstd() && runParquet();
+        if (!good) {
+            state.SkipWithError("a run did not leave exactly its one report");
+            break;
+        }
+        state.SetIterationTime(parquet.dSeconds);
+    }
+    state.counters["zstd_s"] = Counter(zstd.dSeconds);
+    state.counters["MB"] = Counter((double)parquetBytes / 1e6);
+    state.counters["zstd_MB"] = Counter((double)zstdBytes / 1e6);
+    state.counters["peak_rss"] =
+        Counter((double)parquet.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
+    state.counters["zstd_rss"] =
+        Counter((double)zstd.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
+}
+
 std::string CompressedRunName(const tagCOMPRESSION& compression) {
     return Name((std::string("WholeRun-E-") + compression.szName).c_str(), kCompressedDay);
 }
@@ -404,6 +450,11 @@ void Register() {
                                           CompressElementReport, &compression));
     }
     benchmark::RegisterBenchmark(Name(kSummaryBench, kSummaryDay).c_str(), SummaryAgainstElement)
+        ->Unit(benchmark::kMillisecond)
+        ->UseManualTime()
+        ->Iterations(1)
+        ->Repetitions(kRepetitions);
+    benchmark::RegisterBenchmark(Name(kParquetBench, kParquetDay).c_str(), ParquetAgainstZstd)
         ->Unit(benchmark::kMillisecond)
         ->UseManualTime()
         ->Iterations(1)
@@ -523,6 +574,29 @@ void Summary(const Results& results) {
                above <= kSummaryRssTarget ? "met" : "MISSED");
         printf("report %.2f MB against %.1f MB of -E\n", Median(results.Counter(summaryName, "MB")),
                Median(results.Counter(summaryName, "element_MB")));
+    }
+
+    std::string parquetName = Name(kParquetBench, kParquetDay);
+    std::vector<double> parquet = results.Seconds(parquetName);
+    std::vector<double> zstd = results.Counter(parquetName, "zstd_s");
+    printf(
+        "\nWhole -E --parquet run against a whole -E --clean --compress=zstd run, %s, paired: "
+        "median [min-max], ratio of the medians (of the best times)\n",
+        kParquetDay.Name().c_str());
+    if (parquet.empty()) {
+        printf("not measured (%s)\n", results.Error(parquetName).c_str());
+    } else {
+        double ratio = Median(parquet) / Median(zstd);
+        printf("parquet %-24s zstd %-24s %5.2fx (best %4.2fx), target <= %gx: %s\n",
+               Describe(parquet).c_str(), Describe(zstd).c_str(), ratio, Best(parquet) / Best(zstd),
+               kParquetTimeTarget, ratio <= kParquetTimeTarget ? "met" : "MISSED");
+        double mb = Median(results.Counter(parquetName, "MB"));
+        double zstdMb = Median(results.Counter(parquetName, "zstd_MB"));
+        printf("file %.2f MB against %.2f MB (%.2fx), target <= %gx: %s\n", mb, zstdMb, mb / zstdMb,
+               kParquetSizeTarget, mb / zstdMb <= kParquetSizeTarget ? "met" : "MISSED");
+        printf("peak memory %.1f MiB against %.1f MiB of the zstd run\n",
+               Median(results.Counter(parquetName, "peak_rss")) / kMiB,
+               Median(results.Counter(parquetName, "zstd_rss")) / kMiB);
     }
 }
 

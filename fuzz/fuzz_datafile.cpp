@@ -1,7 +1,7 @@
 // A whole data file through the whole pipeline. The first byte picks the options (reports,
-// -S, -C, -R, -P, -D); the rest is the file. Its length picks the dialect, the compression, a
-// 15-minute summary, the health and corridor reports and the cabinet join, so that every writer
-// meets every file.
+// -S, -C, -R, -P, -D); the rest is the file. Its length picks the dialect, the compression or
+// Parquet, a 15-minute summary, the health and corridor reports and the cabinet join, so that
+// every writer meets every file.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -56,8 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         strcpy(s.szDevice, "005es17329:_MN___1");
     }
     s.bClean = size & 1;
-    s.iCompression = (int)(size / 2 % 3);  // none, gzip, zstd
+    int output = (int)(size / 2 % 4);  // none, gzip, zstd, Parquet (of the standard columns)
+    s.iCompression = output < 3 ? output : COMPRESS_NONE;
     s.iCompressionLevel = 1;
+    s.bParquet = output == 3;
+    s.bClean = s.bClean || s.bParquet;
     s.iAggregates = size / 6 % 2;
     s.iAggregateMinutes[0] = 15;
     s.bHealth = size / 12 % 2;

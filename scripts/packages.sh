@@ -27,9 +27,10 @@ need_packages() {
     fi
 }
 
-# The npm packages of the DuckDB integration test (tests/integration/duckdb_test.sh), pinned, and
+# The npm packages of the DuckDB and Parquet integration tests (tests/integration/duckdb_test.sh,
+# parquet_test.sh: DuckDB, the arrow-rs reader and the arrow tables it hands over), pinned, and
 # the folder they are installed in (outside the source tree, kept between runs).
-KORVA_NPM_PACKAGES=(@duckdb/node-api@1.5.6-r.1)
+KORVA_NPM_PACKAGES=(@duckdb/node-api@1.5.6-r.1 parquet-wasm@0.8.0 apache-arrow@21.2.0)
 KORVA_NPM_CACHE=${KORVA_NPM_CACHE:-${HOME:-/root}/.cache/korva-npm}
 
 # npm_packages_installed: true when every package of KORVA_NPM_PACKAGES is in KORVA_NPM_CACHE at

@@ -300,21 +300,23 @@ TEST_F(Reports, EveryMixOfOptionsWritesThePinnedBytes) {
 }
 
 // A report that cannot be written whole (a full disk: a file size limit) is an E line, its
-// temporary file removed and an earlier report of its name intact, plain or compressed; the run
-// goes on with the next report.
+// temporary file removed and an earlier report of its name intact, plain, compressed or Parquet;
+// the run goes on with the next report.
 TEST_F(Reports, FailedWriteKeepsTheEarlierReportAndLeavesNoTemporary) {
     TempDir in;
     std::string sample = KORVA_SAMPLE_BIN + (" -n 100 -p 720 -d 1 " + in.path) + " >/dev/null";
     ASSERT_EQ(system(sample.c_str()), 0);  // an element report of about 7 MB
-    for (auto [compress, suffix] :
-         {std::pair<std::string, std::string>{"", ""}, {"gzip", ".gz"}, {"zstd", ".zst"}}) {
+    for (auto [option, ending] : {std::pair<std::string, std::string>{"", ".csv"},
+                                  {"--compress=gzip", ".csv.gz"},
+                                  {"--compress=zstd", ".csv.zst"},
+                                  {"--parquet", ".parquet"}}) {
         TempDir out, logs;
-        std::string element = "KORVA20Sec_Element_05012021.csv" + suffix;
-        std::string contents = "KORVA20Sec_Content_05012021.csv" + suffix;
+        std::string element = "KORVA20Sec_Element_05012021" + ending;
+        std::string contents = "KORVA20Sec_Content_05012021" + ending;
         WriteFile(out / element, "the earlier report\n");
         std::vector<std::string> args = {"-E", "-A", "-I" + in.path, "-O" + out.path,
                                          "-F" + logs.path};
-        if (compress != "") args.push_back("--compress=" + compress);
+        if (option != "") args.push_back(option);
         EXPECT_EQ(WithFileSizeLimit(64 * 1024, [&] { return RunKorva(args, in.path).status; }), 0);
         EXPECT_EQ(ReadFile(out / element), "the earlier report\n");
         EXPECT_EQ(ListDir(out.path), (std::vector<std::string>{contents, element}));

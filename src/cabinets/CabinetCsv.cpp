@@ -6,12 +6,14 @@
 #include "cabinets/Cabinet.h"
 #include "output/CsvText.h"
 #include "output/ReportFile.h"
+#include "reports/ParquetKinds.h"
 
 int WriteMetaDataCSV(int count, const tagCABINETMETADATA* records, const char* path,
                      const tagSETTINGS& settings, tagLOG* log) {
     LogProgress(log, "Writing metadata to CSV file [%s]...\n", path);
     tagREPORTFILE csv;
-    if (!OpenReportFile(&csv, path, settings.iCompression, settings.iCompressionLevel)) {
+    if (!OpenReportFile(&csv, path, settings.iCompression, settings.iCompressionLevel) ||
+        (settings.bParquet && !StartParquetReport(&csv, kCabinetParquet, nullptr, settings))) {
         LogError(log, "Could not create CSV file [%s]! - %s.\n", path, strerror(errno));
         return 0;
     }

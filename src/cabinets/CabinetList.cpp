@@ -185,8 +185,8 @@ int ProcessMetadataFile(const tagSETTINGS& settings, const char* entry, tagLOG* 
         return 0;
     }
 
-    if (!BuildPath(path, "%sRMDC_%10s.CSV%s", settings.szTargetFolder, date,
-                   ReportSuffix(settings.iCompression))) {
+    if (!BuildPath(path, "%sRMDC_%10s%s%s", settings.szTargetFolder, date,
+                   settings.bParquet ? ".parquet" : ".CSV", ReportSuffix(settings.iCompression))) {
         LogError(log,
                  "Path of the CSV for metadata file [%s] would be longer than %d characters!\n",
                  name, PATH_SIZE - 1);

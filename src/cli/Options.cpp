@@ -142,6 +142,31 @@ static int AcceptCompression(const char* value, tagSETTINGS* s) {
     return 0;
 }
 
+// --parquet, --parquet=zstd[:1-19] or --parquet=none: Parquet reports of the standard CSV's
+// columns, zstd level 1 pages by default. Returns 1 when accepted, else says why and returns 0.
+static int AcceptParquet(const char* value, tagSETTINGS* s) {
+    int codec = 6, level = 1;
+    bool known = *value == '\0' || strcmp(value, "=zstd") == 0;
+    if (strcmp(value, "=none") == 0) known = true, codec = 0;
+    if (strncmp(value, "=zstd:", 6) == 0) {
+        char* end = nullptr;
+        long number = strtol(value + 6, &end, 10);
+        known = isdigit((unsigned char)value[6]) && value[6] != '0' && *end == '\0' &&
+                number >= 1 && number <= 19;
+        level = (int)number;
+    }
+    if (!known) {
+        printf("     E Illegal '--parquet' value [%s] -- zstd, zstd:1 to 19 or none!\n",
+               value + (*value == '='));
+        return 0;
+    }
+    s->bParquet = s->bClean = 1;  // the columns of the standard CSV
+    s->iParquetCodec = codec;
+    s->iParquetLevel = level;
+    if (*value) printf("\tOption --parquet, String = %s\n", value + 1);
+    return 1;
+}
+
 static const char kAggregateHelp[] =
     "\tOption --aggregate=MINUTES[,MINUTES...]  Summaries in bins of MINUTES (a divisor of 1440; "
     "-P does not apply)\n";
@@ -201,6 +226,7 @@ static const tagLONGOPTION kLongOptions[] = {
     {"--health", &tagSETTINGS::bHealth, nullptr},       {"--health=", nullptr, AcceptHealth},
     {"--aggregate=", nullptr, AcceptAggregates},        {"--compress=", nullptr, AcceptCompression},
     {"--corridors", &tagSETTINGS::bCorridors, nullptr}, {"--cabinets=", nullptr, AcceptCabinets},
+    {"--parquet", nullptr, AcceptParquet},
 };
 
 // "--...": the long option it names.
@@ -326,6 +352,10 @@ int ProcessCommandLine(int argc, char* argv[], tagSETTINGS* settings) {
         fputs(kAggregateHelp, stdout);
         return OPTIONS_REFUSED;
     }
+    if (settings->bParquet && settings->iCompression != COMPRESS_NONE) {
+        puts("     E Option --compress does not apply to --parquet (its pages are compressed)!");
+        return OPTIONS_REFUSED;
+    }
     ReadPeriodColumn(settings);
     CompleteFolder(settings->szSourceFolder, "     E Failed to get current folder.");
     CompleteFolder(settings->szTargetFolder, "     E Failed to get target folder.");
@@ -356,6 +386,9 @@ int AnswerLongQuestion(int argc, char* argv[]) {
                 "\tOption --corridors  Corridor report (VMT, VHT, delay, travel time) per "
                 "--aggregate width");
             puts("\tOption --compress=gzip[:0-3] or zstd[:1-19]  Reports compressed (.gz, .zst)");
+            puts(
+                "\tOption --parquet[=zstd[:1-19]|none]  Reports as Parquet files (.parquet), "
+                "pages zstd:1 by default");
             puts("\tOption --help    Print this text;  --version  print the version");
             return 1;
         }

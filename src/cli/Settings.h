@@ -57,4 +57,7 @@ struct tagSETTINGS {
     const tagCABINETS* lpCabinets = nullptr;
     // --corridors: the corridor report of every --aggregate width.
     int bCorridors = 0;
+    // --parquet[=zstd[:LEVEL]|none]: every report a Parquet file (".parquet" in place of ".csv"),
+    // of the --clean columns typed, its pages compressed by zstd (codec 6) or not (0).
+    int bParquet = 0, iParquetCodec = 6, iParquetLevel = 1;
 };

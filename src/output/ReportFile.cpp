@@ -12,6 +12,7 @@
 
 #include "base/Signals.h"
 #include "output/Compressors.h"
+#include "output/ParquetFile.h"
 
 static mode_t uiUmask = 0177;  // what keeps a report private until ReadUmask has run
 
@@ -27,6 +28,8 @@ static void FreeBuffers(tagREPORTFILE* report) {
     report->lpBuffer = report->lpSpare = nullptr;
     FreePacker(report->lpPacker);
     report->lpPacker = nullptr;
+    FreeParquet(report->lpParquet);
+    report->lpParquet = nullptr;
 }
 
 int OpenReportFile(tagREPORTFILE* report, const char* path, int compression, int level) {
@@ -82,6 +85,24 @@ static bool WritePacked(void* context, const char* data, size_t length) {
     tagREPORTFILE* report = (tagREPORTFILE*)context;
     WriteOut(report, data, length);
     return report->iError == 0;
+}
+
+int ReportAsParquet(tagREPORTFILE* report, const tagPARQUETCOLUMN* columns, int count, int codec,
+                    int level, int64_t periodBase) {
+    report->lpParquet = StartParquet(columns, count, codec, level, periodBase, WritePacked, report);
+    if (report->lpParquet) return 1;
+    close(report->iFd);
+    unlink(report->szTempPath);
+    FreeBuffers(report);
+    errno = ENOMEM;
+    return 0;
+}
+
+// Hands the buffered text, whole records, to the Parquet writer as rows.
+static void TakeParquetText(tagREPORTFILE* report) {
+    if (!ParquetCsv(report->lpParquet, report->lpBuffer, report->uiUsed) && !report->iError)
+        report->iError = EINVAL;
+    report->uiUsed = 0;
 }
 
 // Writes the next bytes of the report, compressed when --compress asks; `last` ends the stream.
@@ -152,6 +173,7 @@ static void WaitForWriter(tagREPORTFILE* report, bool closing) {
 // Writes out the whole pages of the buffer and keeps the tail: writes from a page-aligned
 // buffer in whole pages are several times faster than misaligned ones on this kind of machine.
 static void FlushPages(tagREPORTFILE* report) {
+    if (report->lpParquet) return TakeParquetText(report);
     size_t whole = report->uiUsed & ~(size_t)4095;
     size_t tail = report->uiUsed - whole;
     if (report->bWriter || (!report->lpSpare && StartWriter(report))) {
@@ -209,7 +231,12 @@ int PublishReportFile(tagREPORTFILE* report, tagLOG* log) {
         log->bInterruptTold = true;
         return 0;
     }
-    WriteStream(report, report->lpBuffer, report->uiUsed, true);
+    if (report->lpParquet) {
+        TakeParquetText(report);
+        if (!FinishParquet(report->lpParquet) && !report->iError) report->iError = EINVAL;
+    } else {
+        WriteStream(report, report->lpBuffer, report->uiUsed, true);
+    }
     report->uiUsed = 0;
     FreeBuffers(report);
     if (close(report->iFd) != 0 && report->iError == 0) report->iError = errno;

@@ -8,11 +8,14 @@
 #include <pthread.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "base/Limits.h"
 #include "base/RunLog.h"
 
 struct tagPACKER;
+struct tagPARQUETWRITER;
+struct tagPARQUETCOLUMN;
 
 struct tagREPORTFILE {
     int iFd;
@@ -28,7 +31,8 @@ struct tagREPORTFILE {
     pthread_t writer;
     pthread_mutex_t lock;
     pthread_cond_t changed;
-    tagPACKER* lpPacker;  // the compressor, with --compress (used by the writer thread)
+    tagPACKER* lpPacker;          // the compressor, with --compress (used by the writer thread)
+    tagPARQUETWRITER* lpParquet;  // with --parquet: the file's writer; the text is its rows
 };
 enum { REPORT_BUFFER_SIZE = 1 << 20, REPORT_ROW_RESERVE = 1024 };
 
@@ -42,6 +46,13 @@ void ReadUmask();
 // Creates the temporary file for the report named path, compressed as compression and level
 // say (COMPRESS_NONE: plain). Returns 1, or 0 with errno set.
 int OpenReportFile(tagREPORTFILE* report, const char* path, int compression, int level);
+
+// Makes the report a Parquet file of the columns (see ParquetFile.h), before anything is written
+// to it: the standard CSV text written to the report becomes its rows (the header must name the
+// columns), and a kind with typed rows fills the writer's rows itself. Returns 1, or 0 with
+// errno ENOMEM after removing the temporary file.
+int ReportAsParquet(tagREPORTFILE* report, const tagPARQUETCOLUMN* columns, int count, int codec,
+                    int level, int64_t periodBase);
 
 // Appends bytes / formatted text to the report.
 void ReportWrite(tagREPORTFILE* report, const char* text, size_t length);

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "reports/ParquetKinds.h"
 #include "reports/ReportKind.h"
 
 bool ElementListed(const tagDEVICE& d, bool chosen, const tagSETTINGS& settings) {
@@ -53,7 +54,60 @@ static inline void Colours(uint16_t lanes, uint16_t scan, uint16_t speed, uint16
     *color2 = speed >= 501 ? 3 : speed >= 401 ? 2 : speed >= 301 ? 1 : 100;
 }
 
+static const tagPARQUETCOLUMN kElementColumns[] = {
+    TypedColumn("name", PARQUET_STRING, STORE_TEXT),
+    TypedColumn("num_lanes", PARQUET_INT32, STORE_U16),
+    TypedColumn("volume", PARQUET_INT32, STORE_U16),
+    TypedColumn("occupancy_pct", PARQUET_DOUBLE, STORE_U16, CODE_TWELFTHS_1),
+    TypedColumn("scan_cnt", PARQUET_INT32, STORE_U16),
+    TypedColumn("flag", PARQUET_INT32, STORE_U16),
+    TypedColumn("npds", PARQUET_INT16, STORE_U8),
+    TypedColumn("color0", PARQUET_INT8, STORE_U8),
+    TypedColumn("color1", PARQUET_INT8, STORE_U8),
+    TypedColumn("color2", PARQUET_INT8, STORE_U8),
+    TypedColumn("speed_mph", PARQUET_DOUBLE, STORE_U16, CODE_TENTHS_1),
+    TypedColumn("length_ft", PARQUET_DOUBLE, STORE_U16, CODE_TENTHS_1),
+    TypedColumn("bin1", PARQUET_INT32, STORE_U16),
+    TypedColumn("bin2", PARQUET_INT32, STORE_U16),
+    TypedColumn("bin3", PARQUET_INT32, STORE_U16),
+    TypedColumn("bin4", PARQUET_INT32, STORE_U16),
+    TypedColumn("spd_flag", PARQUET_INT32, STORE_U16),
+    TypedColumn("spd_flag2", PARQUET_INT32, STORE_U16),
+    TypedColumn("spd_npds", PARQUET_INT16, STORE_U8),
+    TypedColumn("est_length_ft", PARQUET_INT32, STORE_U16),
+    TypedColumn("calc_speed_mph", PARQUET_DOUBLE, STORE_U16, CODE_WHOLE_1),
+    TypedColumn("scan_cnt_sum", PARQUET_INT32, STORE_I32),
+    TypedColumn("collection_time", PARQUET_TIMESTAMP, STORE_U16, CODE_PERIOD),
+};
+const tagPARQUETSCHEMA kElementParquet = Schema(kElementColumns);
+
+// The typed element rows: the values the text shows, each in its column (see kElementColumns).
+static void ElementParquetRows(const tagREPORTJOB& job) {
+    WriteParquetRows(job, [](tagPARQUETROWS& r, size_t n, const tagPERIODVALUES& e,
+                             int c) HOT_LAMBDA {
+        uint8_t color0, color1, color2;
+        Colours(e.usNumLanes, e.usScanCnt, e.usSpdTenths, e.usVolume, &color0, &color1, &color2);
+        uint16_t* const u16[] = {
+            r.Of<uint16_t>(1),  r.Of<uint16_t>(2),  r.Of<uint16_t>(3),  r.Of<uint16_t>(4),
+            r.Of<uint16_t>(5),  r.Of<uint16_t>(10), r.Of<uint16_t>(11), r.Of<uint16_t>(12),
+            r.Of<uint16_t>(13), r.Of<uint16_t>(14), r.Of<uint16_t>(15), r.Of<uint16_t>(16),
+            r.Of<uint16_t>(17), r.Of<uint16_t>(19), r.Of<uint16_t>(20), r.Of<uint16_t>(22)};
+        const uint16_t values[] = {e.usNumLanes, e.usVolume,    e.usScanCnt,       e.usScanCnt,
+                                   e.usFlag,     e.usSpdTenths, e.usLenTenths,     e.usBin1,
+                                   e.usBin2,     e.usBin3,      e.usBin4,          e.usSpdFlag,
+                                   e.usSpdFlag2, e.usEstLength, e.usCalcSpdTenths, (uint16_t)c};
+        for (size_t k = 0; k < std::size(values); k++) u16[k][n] = values[k];
+        r.Of<uint8_t>(6)[n] = e.ucNPds;
+        r.Of<uint8_t>(7)[n] = color0;
+        r.Of<uint8_t>(8)[n] = color1;
+        r.Of<uint8_t>(9)[n] = color2;
+        r.Of<uint8_t>(18)[n] = e.ucSpdNPds;
+        r.Of<int32_t>(21)[n] = (int32_t)((uint32_t)e.usNumLanes * e.usScanCnt);
+    });
+}
+
 static void ElementRows(const tagREPORTJOB& job) {
+    if (job.report->lpParquet) return ElementParquetRows(job);
     const tagTIMETEXTS& times = *job.times;
     tagNUMBERTABLE* twelfths = NumberTable(TEXT_TWELFTHS_1);
     tagNUMBERTABLE* tenths = NumberTable(TEXT_TENTHS_1);

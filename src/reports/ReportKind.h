@@ -14,6 +14,7 @@
 #include "datafile/Blocks.h"
 #include "datafile/DeviceTable.h"
 #include "output/CsvText.h"
+#include "output/ParquetFile.h"
 #include "output/ReportFile.h"
 
 struct tagREPORTKIND;
@@ -90,16 +91,75 @@ struct tagFILLJOB {
 };
 void* FillAhead(void* job);
 
-// Writes the rows of the job's devices over its columns, emit(p, values, c) formatting one after
-// the name. Period first, the values of all the devices are made a block of periods at a time,
-// the next block filled on a second thread while this one's rows are formatted (a table of more
-// than a chunk of devices: chunk by chunk, a period at a time); device first (-R), each device's
-// own, with the lanes a station needs, over the whole range. Stops at an interruption.
-template <typename Emit>
-void WriteRows(const tagREPORTJOB& job, Emit emit) {
+// Visits the rows of the job's devices over its columns: chunk(devices) when a chunk of devices
+// begins, row(i, values, c) for the row of its device i in column c. Period first, the values of
+// all the devices are made a block of periods at a time, the next block filled on a second
+// thread while this one's rows are written (a table of more than a chunk of devices: chunk by
+// chunk, a period at a time); device first (-R), each device's own, with the lanes a station
+// needs, over the whole range. Stops at an interruption.
+template <typename Chunk, typename Row>
+void VisitRows(const tagREPORTJOB& job, Chunk chunk, Row row) {
     const tagDATAFILE& file = job.file;
     int first = job.first, end = job.end;
     if (first >= end) return;
+    tagBLOCK block;
+    std::vector<int> devices;
+    int next = 0;
+    if (job.rowsFirst) {
+        for (NextDevices(job, &next, 1, &devices); !devices.empty() && !iInterrupt;
+             NextDevices(job, &next, 1, &devices)) {
+            chunk(devices);
+            PlanBlock(file, devices, &block);
+            int at = block.slots[0], periods = BlockPeriods(block);
+            for (int from = first; from < end && !iInterrupt; from += periods) {
+                int n = std::min(periods, end - from);
+                FillBlock(file, &block, from, n);
+                for (int c = from; c < from + n; c++) row(0, block.At(c, at), c);
+            }
+        }
+        return;
+    }
+    NextDevices(job, &next, CHUNK_DEVICES + 1, &devices);
+    if (devices.size() > CHUNK_DEVICES) {
+        for (int c = first; c < end && !iInterrupt; c++) {
+            for (next = 0, NextDevices(job, &next, CHUNK_DEVICES, &devices); !devices.empty();
+                 NextDevices(job, &next, CHUNK_DEVICES, &devices)) {
+                chunk(devices);
+                PlanBlock(file, devices, &block);
+                FillBlock(file, &block, c, 1);
+                for (size_t i = 0; i < devices.size(); i++) row(i, block.At(c, block.slots[i]), c);
+            }
+        }
+        return;
+    }
+    size_t count = devices.size();
+    if (count == 0) return;
+    chunk(devices);
+    PlanBlock(file, devices, &block);
+    tagBLOCK ahead = block;
+    std::vector<int> at = block.slots;
+    int periods = BlockPeriods(block);
+    FillBlock(file, &block, first, std::min(periods, end - first));
+    for (int from = first; from < end && !iInterrupt; from += periods) {
+        int n = std::min(periods, end - from);
+        tagFILLJOB fill = {&file, &ahead, from + n, std::min(periods, end - from - n)};
+        pthread_t filler;  // inline when no thread can be had
+        bool started = fill.iCount > 0 && pthread_create(&filler, nullptr, FillAhead, &fill) == 0;
+        for (int c = from; c < from + n; c++)
+            for (size_t i = 0; i < count; i++) row(i, block.At(c, at[i]), c);
+        if (started)
+            pthread_join(filler, nullptr);
+        else if (fill.iCount > 0)
+            FillAhead(&fill);
+        std::swap(block, ahead);
+    }
+}
+
+// Writes the rows of the job's devices over its columns as text (see VisitRows), emit(p, values,
+// c) formatting one after the name.
+template <typename Emit>
+void WriteRows(const tagREPORTJOB& job, Emit emit) {
+    const tagDATAFILE& file = job.file;
     // The names of a chunk, side by side: a row's name is then never a cache miss. In standard
     // CSV a name with a comma, a quote or a line break is quoted.
     struct Name {
@@ -123,56 +183,28 @@ void WriteRows(const tagREPORTJOB& job, Emit emit) {
         memcpy(p, names[i].text, sizeof names[i].text);
         ReportCommit(report, emit(p + names[i].length, values, c));
     };
-    tagBLOCK block;
-    std::vector<int> devices;
-    int next = 0;
-    if (job.rowsFirst) {
-        for (NextDevices(job, &next, 1, &devices); !devices.empty() && !iInterrupt;
-             NextDevices(job, &next, 1, &devices)) {
-            nameChunk(devices);
-            PlanBlock(file, devices, &block);
-            int at = block.slots[0], periods = BlockPeriods(block);
-            for (int from = first; from < end && !iInterrupt; from += periods) {
-                int n = std::min(periods, end - from);
-                FillBlock(file, &block, from, n);
-                for (int c = from; c < from + n; c++) writeRow(0, block.At(c, at), c);
-            }
+    VisitRows(job, nameChunk, writeRow);
+}
+
+// Writes the rows of the job's devices (see VisitRows) into the report's Parquet writer, whose
+// column 0 is the name: emit(rows, r, values, c) puts row r's other columns.
+template <typename Emit>
+void WriteParquetRows(const tagREPORTJOB& job, Emit emit) {
+    tagPARQUETWRITER* writer = job.report->lpParquet;
+    tagPARQUETROWS* rows = ParquetRows(writer);
+    std::vector<uint32_t> names;
+    auto nameChunk = [&](const std::vector<int>& devices) {
+        names.resize(devices.size());
+        for (size_t i = 0; i < devices.size(); i++) {
+            tagNAME name = DeviceName(job.file, devices[i]);
+            names[i] = ParquetText(writer, name.text, strlen(name.text));
         }
-        return;
-    }
-    NextDevices(job, &next, CHUNK_DEVICES + 1, &devices);
-    if (devices.size() > CHUNK_DEVICES) {
-        for (int c = first; c < end && !iInterrupt; c++) {
-            for (next = 0, NextDevices(job, &next, CHUNK_DEVICES, &devices); !devices.empty();
-                 NextDevices(job, &next, CHUNK_DEVICES, &devices)) {
-                nameChunk(devices);
-                PlanBlock(file, devices, &block);
-                FillBlock(file, &block, c, 1);
-                for (size_t i = 0; i < devices.size(); i++)
-                    writeRow(i, block.At(c, block.slots[i]), c);
-            }
-        }
-        return;
-    }
-    size_t count = devices.size();
-    if (count == 0) return;
-    nameChunk(devices);
-    PlanBlock(file, devices, &block);
-    tagBLOCK ahead = block;
-    std::vector<int> at = block.slots;
-    int periods = BlockPeriods(block);
-    FillBlock(file, &block, first, std::min(periods, end - first));
-    for (int from = first; from < end && !iInterrupt; from += periods) {
-        int n = std::min(periods, end - from);
-        tagFILLJOB fill = {&file, &ahead, from + n, std::min(periods, end - from - n)};
-        pthread_t filler;  // inline when no thread can be had
-        bool started = fill.iCount > 0 && pthread_create(&filler, nullptr, FillAhead, &fill) == 0;
-        for (int c = from; c < from + n; c++)
-            for (size_t i = 0; i < count; i++) writeRow(i, block.At(c, at[i]), c);
-        if (started)
-            pthread_join(filler, nullptr);
-        else if (fill.iCount > 0)
-            FillAhead(&fill);
-        std::swap(block, ahead);
-    }
+    };
+    auto putRow = [&](size_t i, const tagPERIODVALUES& values, int c) HOT_LAMBDA {
+        size_t r = rows->used;
+        rows->Of<uint32_t>(0)[r] = names[i];
+        emit(*rows, r, values, c);
+        ParquetRowDone(writer, rows);
+    };
+    VisitRows(job, nameChunk, putRow);
 }

@@ -11,6 +11,7 @@
 
 #include "base/Files.h"
 #include "cabinets/Cabinet.h"
+#include "reports/ParquetKinds.h"
 #include "reports/ReportKind.h"
 
 void* FillAhead(void* job) {
@@ -66,7 +67,8 @@ static bool VariantSet(char letter, const tagSETTINGS& s) {
 
 // The report's path: the target folder, "KORVA20Sec_" (or "KORVA<minutes>Min_"), the kind, the
 // variant letter of the first of its options that is set, the start date as MMDDYYYY, ".csv"
-// and the compression's ending. Returns 1, or 0 after logging that it would be too long.
+// and the compression's ending (with --parquet: ".parquet"). Returns 1, or 0 after logging that it
+// would be too long.
 static int BuildReportPath(char* path, const tagREPORTKIND& kind, int minutes,
                            const tagDATAFILE& file, const tagSETTINGS& s, tagLOG* log) {
     char prefix[16];
@@ -78,8 +80,9 @@ static int BuildReportPath(char* path, const tagREPORTKIND& kind, int minutes,
     for (const char* v = kind.szVariants; *v && !variant[0]; v++)
         if (VariantSet(*v, s)) variant[0] = *v, variant[1] = '_';
     const char* date = file.header.szDataStartTime;
-    if (!BuildPath(path, "%s%s_%s_%s%.2s%.2s%.4s.csv%s", s.szTargetFolder, prefix, kind.szKind,
-                   variant, date, date + 3, date + 6, ReportSuffix(s.iCompression))) {
+    if (!BuildPath(path, "%s%s_%s_%s%.2s%.2s%.4s%s%s", s.szTargetFolder, prefix, kind.szKind,
+                   variant, date, date + 3, date + 6, s.bParquet ? ".parquet" : ".csv",
+                   ReportSuffix(s.iCompression))) {
         LogError(log, "Report path in folder [%s] would be longer than %d characters!\n",
                  s.szTargetFolder, PATH_SIZE - 1);
         return 0;
@@ -140,7 +143,9 @@ static int WriteReport(const tagREPORTKIND& kind, int minutes, const tagDATAFILE
         snprintf(what, sizeof what, "%s", kind.szWhat);
     LogProgress(log, "Writing %s to CSV file [%s]...\n", what, path);
     tagREPORTFILE report;
-    if (!OpenReportFile(&report, path, s.iCompression, s.iCompressionLevel)) {
+    if (!OpenReportFile(&report, path, s.iCompression, s.iCompressionLevel) ||
+        (s.bParquet &&
+         !StartParquetReport(&report, ParquetSchemaOf(kind), file.header.szDataStartTime, s))) {
         LogError(log, "Could not create CSV file [%s]! - %s.\n", path, strerror(errno));
         return 0;
     }

@@ -1,11 +1,34 @@
 // The trap report: a row per speed trap and period, its speed, length and length bins.
+#include "reports/ParquetKinds.h"
 #include "reports/ReportKind.h"
 
 static bool TrapListed(const tagDEVICE& d, bool, const tagSETTINGS&) {
     return d.usType == DEVICE_SPEED_TRAP;
 }
 
+static const tagPARQUETCOLUMN kTrapColumns[] = {
+    TypedColumn("name", PARQUET_STRING, STORE_TEXT),
+    TypedColumn("collection_time", PARQUET_TIMESTAMP, STORE_U16, CODE_PERIOD),
+    TypedColumn("speed_mph", PARQUET_DOUBLE, STORE_U16, CODE_TENTHS_1),
+    TypedColumn("length_ft", PARQUET_DOUBLE, STORE_U16, CODE_TENTHS_1),
+    TypedColumn("bin1", PARQUET_INT32, STORE_U16),
+    TypedColumn("bin2", PARQUET_INT32, STORE_U16),
+    TypedColumn("bin3", PARQUET_INT32, STORE_U16),
+    TypedColumn("bin4", PARQUET_INT32, STORE_U16),
+    TypedColumn("flag1", PARQUET_INT32, STORE_U16),
+    TypedColumn("flag2", PARQUET_INT32, STORE_U16),
+};
+const tagPARQUETSCHEMA kTrapParquet = Schema(kTrapColumns);
+
 static void TrapRows(const tagREPORTJOB& job) {
+    if (job.report->lpParquet)
+        return WriteParquetRows(
+            job, [](tagPARQUETROWS& r, size_t n, const tagPERIODVALUES& e, int c) HOT_LAMBDA {
+                const uint16_t values[] = {(uint16_t)c, e.usSpdTenths, e.usLenTenths,
+                                           e.usBin1,    e.usBin2,      e.usBin3,
+                                           e.usBin4,    e.usSpdFlag,   e.usSpdFlag2};
+                for (int k = 0; k < 9; k++) r.Of<uint16_t>(k + 1)[n] = values[k];
+            });
     const tagTIMETEXTS& times = *job.times;
     tagNUMBERTABLE* tenths = NumberTable(TEXT_TENTHS_1);
     WriteRows(job, [&](char* p, const tagPERIODVALUES& e, int c) HOT_LAMBDA {

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# The Parquet reports read back by two readers of their own: DuckDB (@duckdb/node-api) and the
+# arrow-rs reader (parquet-wasm, with apache-arrow for its tables), both through Node.js, each
+# compared with the --clean CSV of the same run: every row and value, nulls where the CSV is
+# empty, column names and types, statistics, the writer's name. See parquet_check.mjs.
+#
+# usage: parquet_test.sh KORVA2CSV KORVA_SAMPLE
+#
+# The npm packages are the ones pinned in scripts/packages.sh, installed into $KORVA_NPM_CACHE.
+# Exits 77 (skipped) when Node.js, npm or a package cannot be had, unless CI is set.
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=check.sh
+. "$here/check.sh"
+[ $# -eq 2 ] || { echo "usage: $0 KORVA2CSV KORVA_SAMPLE" >&2; exit 2; }
+# shellcheck source=scripts/packages.sh
+. "$here/../../scripts/packages.sh"
+command -v node >/dev/null && command -v npm >/dev/null || skip "node or npm is missing: apt-get install nodejs npm"
+install_npm_packages || skip "npm could not install ${KORVA_NPM_PACKAGES[*]} into $KORVA_NPM_CACHE"
+export KORVA_NPM_CACHE
+
+temp=$(mktemp -d /tmp/korva-parquet.XXXXXX) || exit 1
+trap 'rm -rf "$temp"' EXIT
+trap 'exit 130' INT TERM HUP
+korva2csv=$(realpath "$1") korva_sample=$(realpath "$2")
+cd "$temp" && "$korva_sample" -n 60 -p 360 -d 1 --faults in >/dev/null &&
+    "$korva_sample" -n 400 -p 4320 -d 1 day >/dev/null || exit 1
+# Each mix twice, --clean into MIX/csv and --parquet[=...] into MIX/pq. "big" is a day whose
+# element report spans two row groups, read from day/.
+while read -r mix input parquet options; do
+    mkdir -p "$mix/csv" "$mix/pq"
+    # shellcheck disable=SC2086 # the options are split on purpose
+    "$korva2csv" $options --clean -I"$input" -O"$mix/csv" -F"$mix" >/dev/null 2>&1 &&
+        "$korva2csv" $options "$parquet" -I"$input" -O"$mix/pq" -F"$mix" >/dev/null 2>&1 ||
+        { echo "FAIL - korva2csv $options $parquet"; exit 1; }
+done <<'MIXES'
+all       in  --parquet            -E -L -T -A -S --aggregate=15,60 --health
+variants  in  --parquet=zstd:9     -E -L -T -A -S -C -R --aggregate=15
+cabinets  in  --parquet=none       -M
+period    in  --parquet            -E -L -T -P07:30:20
+device    in  --parquet            -E -L -T -A -D417es10967:_MW___0 --aggregate=60 --health
+empty     in  --parquet            -E -L -T -A -P24:00:00 -D417es99999:_MW___1 --health
+big       day --parquet            -E
+joined    in  --parquet            --aggregate=15 --health --corridors --cabinets=in/CABINETS_20210501.LST
+MIXES
+node "$here/parquet_check.mjs" "$temp"
