@@ -84,7 +84,7 @@ const db = await (await DuckDBInstance.create(':memory:')).connect();
 const all = async (sql) => (await db.runAndReadAll(sql)).getRows()
   .map((r) => r.map((v) => (v === null ? 'null' : String(v))).join('|')).join(' ');
 let files = 0, rows = 0, groups = 0, most = 0;
-for (const mix of readdirSync(dir).filter((m) => !['in', 'day'].includes(m)).sort()) {
+for (const mix of readdirSync(dir).filter((m) => !['in', 'day', 'days', 'archive'].includes(m)).sort()) {
   const pq = path.join(dir, mix, 'pq');
   for (const name of readdirSync(pq).filter((n) => n.endsWith('.parquet'))) {
     files++;
@@ -140,6 +140,15 @@ for (const mix of readdirSync(dir).filter((m) => !['in', 'day'].includes(m)).sor
       check(`${what}: read`, error.message.split('\n')[0], 'read');
     }
   }
+}
+// The archive of parquet_test.sh (two days) read as one table through its date=/source=
+// folders: every row in the partition of its own day.
+{
+  const glob = path.join(dir, 'archive', '*', '*', 'KORVA20Sec_Element_*.parquet');
+  check('archive: one read_parquet over date=/source=', await all(`SELECT count(DISTINCT date),
+    count(DISTINCT source), count(*) > 0,
+    count(*) FILTER (WHERE CAST(collection_time AS DATE) <> CAST(date AS DATE))
+    FROM read_parquet('${glob}', hive_partitioning = true)`), '2|2|true|0');
 }
 // The mixes hold every kind, empty reports, and a report of more than one row group.
 check('files read', files >= 25, true);

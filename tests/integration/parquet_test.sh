@@ -43,4 +43,14 @@ empty     in  --parquet            -E -L -T -A -P24:00:00 -D417es99999:_MW___1 -
 big       day --parquet            -E
 joined    in  --parquet            --aggregate=15 --health --corridors --cabinets=in/CABINETS_20210501.LST
 MIXES
+# A two-day archive converted with --parquet by korva2csv-archive.
+"$korva_sample" -n 30 -p 90 -d 2 days >/dev/null &&
+    KORVA2CSV=$korva2csv "$here/../../programs/korva2csv-archive" -j 2 --parquet -E --health days \
+        archive >/dev/null || { echo "FAIL - korva2csv-archive --parquet"; exit 1; }
+# A Parquet report cut short (no PAR1 at its end) is converted again by the next run.
+cut=$(echo archive/date=2021-05-01/source=*/KORVA20Sec_Element_05012021.parquet)
+cp "$cut" days/whole.parquet && truncate -s 1000 "$cut"
+KORVA2CSV=$korva2csv "$here/../../programs/korva2csv-archive" -j 2 --parquet -E --health days \
+    archive | grep -q "2 files: 1 converted, 0 failed, 1 skipped" && cmp -s "$cut" days/whole.parquet ||
+    { echo "FAIL - korva2csv-archive --parquet: a cut report converted again"; exit 1; }
 node "$here/parquet_check.mjs" "$temp"
