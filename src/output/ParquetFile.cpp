@@ -15,9 +15,13 @@
 
 static_assert(std::string_view(kParquetCreatedBy).ends_with(szVersion));
 
-// A row group of about a million rows, fewer when its buffers would pass 24 MiB (an element row
-// takes 45 bytes: 559,240 rows): memory stays bounded whatever the day's size.
-enum { GROUP_ROWS = 1 << 20, GROUP_BYTES = 24 << 20, FIRST_ROOM = 1 << 14 };
+// A row group of about a million rows, fewer when its buffers would pass 12 MiB (an element row
+// takes 45 bytes: 279,620 rows): memory stays bounded whatever the day's size.
+enum { GROUP_ROWS = 1 << 20, GROUP_BYTES = 12 << 20, FIRST_ROOM = 1 << 14 };
+// The texts of a row group: a day's names repeat every period and fit many times over; a table of
+// millions of names ends its row groups at this many (between chunks of its devices, or rows of
+// a report read from its text), so that their dictionaries stay small.
+enum { GROUP_TEXTS = 1 << 14 };
 
 struct tagGROUPMETA {
     int64_t rows, offset;
@@ -194,6 +198,13 @@ static bool PutField(tagPARQUETWRITER* w, size_t k, size_t r, bool quoted) {
     }
 }
 
+void ParquetEndGroupWhenTextsFull(tagPARQUETWRITER* w) {
+    if (w->texts.size() < GROUP_TEXTS) return;
+    WriteGroup(w);  // its texts are written with it; the next group numbers its own
+    w->numbers.clear();
+    w->texts.clear();
+}
+
 int ParquetCsv(tagPARQUETWRITER* w, const char* text, size_t length) {
     const char *p = text, *end = text + length;
     size_t count = w->columns.size();
@@ -212,8 +223,10 @@ int ParquetCsv(tagPARQUETWRITER* w, const char* text, size_t length) {
         w->refused = w->refused || k != count;
         if (!w->headerSeen)
             w->headerSeen = true;
-        else if (!w->refused)
+        else if (!w->refused) {
             ParquetRowDone(w, &w->rows);
+            ParquetEndGroupWhenTextsFull(w);
+        }
     }
     if (w->refused) errno = EINVAL;
     return !w->refused;

@@ -38,8 +38,12 @@ inline void ParquetRowDone(tagPARQUETWRITER* w, tagPARQUETROWS* rows) {
     if (++rows->used == rows->room) ParquetMakeRoom(w);
 }
 
-// The number of a text (a name), the same for the same text all through the file.
+// The number of a text (a name), the same for the same text all through its row group.
 uint32_t ParquetText(tagPARQUETWRITER* w, const char* text, size_t length);
+// Between rows: ends the row group when it has numbered 16,384 texts, so that a table of
+// millions of names keeps small dictionaries (a day's names repeat every period and fit many
+// times over). The numbers given so far then name nothing: take new ones.
+void ParquetEndGroupWhenTextsFull(tagPARQUETWRITER* w);
 
 // Takes whole records of the report's standard CSV: the first record of the file is its header,
 // which must name the columns; each other record is a row, an empty field a null. Returns 0

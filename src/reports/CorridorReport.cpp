@@ -47,8 +47,8 @@ std::vector<tagCORRIDORSTATION> CorridorStations(const tagREPORTJOB& job,
     std::vector<tagCORRIDORSTATION> stations;
     std::vector<int> devices;
     int next = 0;
-    for (NextDevices(job, &next, CHUNK_DEVICES, &devices); !devices.empty();
-         NextDevices(job, &next, CHUNK_DEVICES, &devices)) {
+    for (NextDevices(job, &next, CHUNK_STEP, &devices); !devices.empty();
+         NextDevices(job, &next, CHUNK_STEP, &devices)) {
         for (int p : devices) {
             const tagCABINETMETADATA* c = FindCabinet(cabinets, DeviceName(job.file, p).text);
             if (!c || !c->szRoadway[0] || !c->szSide[0] || c->szSide[0] == ' ') continue;

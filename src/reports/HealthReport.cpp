@@ -194,8 +194,8 @@ void HealthBody(const tagREPORTJOB& job) {
     int byStatus[STATUS_COUNT] = {}, rows = 0;
     std::vector<int> devices;
     int next = 0;
-    for (NextDevices(job, &next, CHUNK_DEVICES, &devices); !devices.empty();
-         NextDevices(job, &next, CHUNK_DEVICES, &devices)) {
+    for (NextDevices(job, &next, CHUNK_STEP, &devices); !devices.empty();
+         NextDevices(job, &next, CHUNK_STEP, &devices)) {
         for (int p : devices) {
             if (iInterrupt) return;
             const tagDEVICE& d = file.devices[(size_t)p];

@@ -41,7 +41,8 @@ void NextDevices(const tagREPORTJOB& job, int* next, size_t most, std::vector<in
 
 // A chunk of devices whose names and one period of values take a few megabytes. A network has
 // far fewer devices: its reports are one chunk.
-enum { CHUNK_DEVICES = 65536 };
+// A table of more is walked in chunks of CHUNK_STEP.
+enum { CHUNK_DEVICES = 65536, CHUNK_STEP = 16384 };
 
 // How -P applies to a kind: not at all, or narrowing its rows to one column, logged, and also
 // said on the console.
@@ -122,8 +123,8 @@ void VisitRows(const tagREPORTJOB& job, Chunk chunk, Row row) {
     NextDevices(job, &next, CHUNK_DEVICES + 1, &devices);
     if (devices.size() > CHUNK_DEVICES) {
         for (int c = first; c < end && !iInterrupt; c++) {
-            for (next = 0, NextDevices(job, &next, CHUNK_DEVICES, &devices); !devices.empty();
-                 NextDevices(job, &next, CHUNK_DEVICES, &devices)) {
+            for (next = 0, NextDevices(job, &next, CHUNK_STEP, &devices); !devices.empty();
+                 NextDevices(job, &next, CHUNK_STEP, &devices)) {
                 chunk(devices);
                 PlanBlock(file, devices, &block);
                 FillBlock(file, &block, c, 1);
@@ -194,6 +195,7 @@ void WriteParquetRows(const tagREPORTJOB& job, Emit emit) {
     tagPARQUETROWS* rows = ParquetRows(writer);
     std::vector<uint32_t> names;
     auto nameChunk = [&](const std::vector<int>& devices) {
+        ParquetEndGroupWhenTextsFull(writer);
         names.resize(devices.size());
         for (size_t i = 0; i < devices.size(); i++) {
             tagNAME name = DeviceName(job.file, devices[i]);

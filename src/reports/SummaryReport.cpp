@@ -83,8 +83,8 @@ static void SummaryBody(const tagREPORTJOB& job) {
     }
     // More devices than a chunk: bin by bin, chunk by chunk.
     for (int bin = 0; bin < columns && !iInterrupt; bin += width) {
-        for (next = 0, NextDevices(job, &next, CHUNK_DEVICES, &devices); !devices.empty();
-             NextDevices(job, &next, CHUNK_DEVICES, &devices)) {
+        for (next = 0, NextDevices(job, &next, CHUNK_STEP, &devices); !devices.empty();
+             NextDevices(job, &next, CHUNK_STEP, &devices)) {
             PlanBlock(file, devices, &block);
             sumPeriods(bin, std::min(bin + width, columns));
         }
