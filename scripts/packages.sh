@@ -6,7 +6,7 @@ KORVA_BUILD_PACKAGES=(cmake make g++ libisal-dev libzstd-dev)
 KORVA_PLOT_PACKAGES=(python3-pandas python3-matplotlib)
 KORVA_TEST_PACKAGES=("${KORVA_BUILD_PACKAGES[@]}" "${KORVA_PLOT_PACKAGES[@]}" clang
     libclang-rt-14-dev libgtest-dev libbenchmark-dev postgresql python3-zstandard zstd mandoc
-    groff-base man-db dpkg-dev parallel lintian)
+    groff-base man-db dpkg-dev parallel lintian chromium)
 
 need_packages() {
     command -v dpkg-query >/dev/null || return 0 # not Debian: the build tells what is missing
