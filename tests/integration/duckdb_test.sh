@@ -13,11 +13,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=check.sh
 . "$here/check.sh"
 [ $# -eq 2 ] || { echo "usage: $0 KORVA2CSV KORVA_SAMPLE" >&2; exit 2; }
-# shellcheck source=scripts/packages.sh
-. "$here/../../scripts/packages.sh"
-command -v node >/dev/null && command -v npm >/dev/null || skip "node or npm is missing: apt-get install nodejs npm"
-install_npm_packages || skip "npm could not install ${KORVA_NPM_PACKAGES[*]} into $KORVA_NPM_CACHE"
-export KORVA_NPM_CACHE
+need_npm_packages
 
 temp=$(mktemp -d /tmp/korva-duckdb.XXXXXX) || exit 1
 trap 'rm -rf "$temp"' EXIT
