@@ -222,6 +222,11 @@ void add_device(Layout* layout, const Cabinet& cab, Kind kind, int lane, uint16_
 
 // Counts the devices of the cabinet by type into its listed counts.
 void count_cabinet_devices(const Layout& layout, Cabinet* cab);
+// Places cab, its route's next cabinet, after *milepost (moved on), draws its number, address,
+// version and cross street, adds its devices with add_devices (the table cut at target devices)
+// and appends it to the layout. The draws are made in this order whatever adds the devices.
+void place_cabinet(Layout* layout, Cabinet cab, double* milepost, size_t target,
+                   void (*add_devices)(Layout*, const Cabinet&, Rng&), Rng& rng);
 
 // ---------------------------------------------------------------------------------------------
 // Traffic (sample_traffic.cpp)

@@ -166,6 +166,24 @@ void draw_character(Cabinet* cab, Rng& rng) {
 
 }  // namespace
 
+void place_cabinet(Layout* layout, Cabinet cab, double* milepost, size_t target,
+                   void (*add_devices)(Layout*, const Cabinet&, Rng&), Rng& rng) {
+    *milepost += rng.between(0.3, 1.2);
+    if (*milepost > 990.0) *milepost = rng.between(0.0, 10.0);
+    cab.milepost = *milepost;
+    cab.number = rng.range(1000000, 9999999);
+    cab.address = rng.range(1, 9999);
+    cab.version = rng.chance(0.7) ? rng.range(2, 3) : 12;
+    cab.street = rng.range(0, kStreetCount - 1);
+
+    cab.first_device = layout->devices.size();
+    add_devices(layout, cab, rng);
+    if (layout->devices.size() > target) layout->devices.resize(target);
+    cab.device_count = layout->devices.size() - cab.first_device;
+    count_cabinet_devices(*layout, &cab);
+    layout->cabinets.push_back(cab);
+}
+
 Layout build_layout(const Options& opt) {
     Layout layout;
     Rng rng{stream_seed(opt.seed, 0x4C41594F5554ULL)};
@@ -200,20 +218,7 @@ Layout build_layout(const Options& opt) {
                           static_cast<unsigned>(number) % 100000);
         }
         draw_character(&cab, rng);
-        mileposts[route] += rng.between(0.3, 1.2);
-        if (mileposts[route] > 990.0) mileposts[route] = rng.between(0.0, 10.0);
-        cab.milepost = mileposts[route];
-        cab.number = rng.range(1000000, 9999999);
-        cab.address = rng.range(1, 9999);
-        cab.version = rng.chance(0.7) ? rng.range(2, 3) : 12;
-        cab.street = rng.range(0, kStreetCount - 1);
-
-        cab.first_device = layout.devices.size();
-        add_cabinet_devices(&layout, cab, rng);
-        if (layout.devices.size() > target) layout.devices.resize(target);
-        cab.device_count = layout.devices.size() - cab.first_device;
-        count_cabinet_devices(layout, &cab);
-        layout.cabinets.push_back(cab);
+        place_cabinet(&layout, cab, &mileposts[route], target, add_cabinet_devices, rng);
     }
     return layout;
 }

@@ -90,20 +90,7 @@ Layout build_realistic_layout(const Options& opt) {
         std::snprintf(cab.name, sizeof cab.name, "%ses%05u", kRoutes[route].number,
                       static_cast<unsigned>(number) % 100000);
         draw_realistic_character(&cab, rng);
-        mileposts[route] += rng.between(0.3, 1.2);
-        if (mileposts[route] > 990.0) mileposts[route] = rng.between(0.0, 10.0);
-        cab.milepost = mileposts[route];
-        cab.number = rng.range(1000000, 9999999);
-        cab.address = rng.range(1, 9999);
-        cab.version = rng.chance(0.7) ? rng.range(2, 3) : 12;
-        cab.street = rng.range(0, kStreetCount - 1);
-
-        cab.first_device = layout.devices.size();
-        add_realistic_devices(&layout, cab, rng);
-        if (layout.devices.size() > target) layout.devices.resize(target);
-        cab.device_count = layout.devices.size() - cab.first_device;
-        count_cabinet_devices(layout, &cab);
-        layout.cabinets.push_back(cab);
+        place_cabinet(&layout, cab, &mileposts[route], target, add_realistic_devices, rng);
     }
     return layout;
 }
