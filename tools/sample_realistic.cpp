@@ -18,7 +18,6 @@ namespace sample {
 namespace {
 
 constexpr int kRouteCount = static_cast<int>(std::size(kRoutes));
-constexpr int kStreetCount = static_cast<int>(std::size(kStreets));
 
 // A speed trap (and its speed lane) over a lane, and an on-ramp with its loop and meter: with
 // 2 to 5 lanes a cabinet, these shares give the network's mix of device types.
