@@ -3,30 +3,19 @@
 // Parquet, a 15-minute summary, the health and corridor reports and the cabinet join, so that
 // every writer meets every file.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "FuzzSupport.h"
 #include "cabinets/Cabinet.h"
 #include "datafile/DataFile.h"
 
-// A cabinet list of the cabinets the seeds' names begin with, on one roadway and side, for the
-// joins and the corridors.
+// The cabinet list of the large seed's network, with the cabinets the small seeds' names begin
+// with on one roadway and side, for the joins and the corridors.
 static const tagCABINETS& SeedCabinets(fuzzsupport::Scratch& scratch) {
     static tagCABINETS cabinets = [&scratch] {
-        std::string list = "Cabinet list - 05/01/2021\n";
-        for (int k = 0; k < 4; k++) {
-            std::string line(97, ' ');
-            line.replace(0, 10, "005es1732" + std::to_string(6 + k));
-            line.replace(32, 3, "I-5");
-            line.replace(44, 1, "N");
-            line.replace(46, 4, std::to_string(10 + k) + ".5");
-            list += line + "\n";
-        }
-        std::string path = scratch.in + "CABINETS.LIST";
-        fuzzsupport::WriteInput(path, (const uint8_t*)list.data(), list.size());
         tagCABINETS read;
-        LoadCabinets(path.c_str(), &read, &scratch.log);
+        if (!LoadCabinets(KORVA_FUZZ_CABINETS, &read, &scratch.log)) abort();
         return read;
     }();
     return cabinets;
