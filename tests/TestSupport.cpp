@@ -72,6 +72,24 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+std::vector<std::vector<std::string>> Rows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : Lines(text)) {
+        rows.emplace_back(1);
+        for (char ch : line) ch == ',' ? rows.back().emplace_back() : rows.back().back() += ch;
+    }
+    if (!rows.empty()) rows.erase(rows.begin());
+    return rows;
+}
+
+uint64_t Digest(const std::string& bytes, uint64_t h) {
+    size_t i = 0;
+    for (uint64_t word; i + 8 <= bytes.size(); i += 8)
+        memcpy(&word, &bytes[i], 8), h = (h ^ word) * 0x100000001b3;
+    for (; i < bytes.size(); i++) h = (h ^ (unsigned char)bytes[i]) * 0x100000001b3;
+    return h;
+}
+
 std::string LoopEntry(int incident, int lanes, int scan, int flag, int volume) {
     return {(char)(incident << 6 | lanes << 3 | (scan >> 8 & 7)), (char)(scan & 0xff),
             (char)(flag << 5 | volume)};

@@ -25,15 +25,6 @@ namespace {
 const char kLoop[] = "118es11402:_MN___1", kStation[] = "118es11402:_MN___0",
            kSpeedLane[] = "118es11402:_MN__S1", kTrap[] = "118es11402:_MN__T1";
 
-// 64-bit FNV-1a taken a little-endian word at a time: short, and fast over 60 MB of reports.
-uint64_t Digest(const std::string& bytes, uint64_t h = 0xcbf29ce484222325) {
-    size_t i = 0;
-    for (uint64_t word; i + 8 <= bytes.size(); i += 8)
-        memcpy(&word, &bytes[i], 8), h = (h ^ word) * 0x100000001b3;
-    for (; i < bytes.size(); i++) h = (h ^ (unsigned char)bytes[i]) * 0x100000001b3;
-    return h;
-}
-
 // The one gzip member (.gz) or zstd frame (.zst) a compressed report must be, decompressed; "!"
 // for anything else (cut short, trailing bytes, a bad check).
 std::string Decompressed(const std::string& name, const std::string& bytes) {
