@@ -54,7 +54,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 std::vector<std::string> ListDir(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -101,12 +101,13 @@ std::string StationEntry(int incident, int lanes, int scan, int flag, int volume
 
 std::string TrapEntry(int speed, int length, int bin1, int bin2, int bin3, int bin4, int flag,
                       int flag2) {
-    return {(char)flag,
-            (char)(flag2 | (length >> 8 & 3) << 2 | (speed >> 8 & 3)),
-            (char)(speed & 0xff),
-            (char)(length & 0xff),
-            (char)(bin4 << 5 | bin1),
-            (char)(bin2 << 4 | bin3)};
+    int bytes[] = {flag,
+                   flag2 | (length >> 8 & 3) << 2 | (speed >> 8 & 3),
+                   speed,
+                   length,
+                   bin4 << 5 | bin1,
+                   bin2 << 4 | bin3};
+    return std::string(std::begin(bytes), std::end(bytes));  // each cut to its low byte
 }
 
 std::string Block(int columns, const std::function<std::string(int)>& entry) {
