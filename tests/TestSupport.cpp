@@ -41,6 +41,16 @@ std::string MemoryLog::Text() {
     return text;
 }
 
+int ParseCommandLine(std::vector<std::string> args, tagSETTINGS* settings) {
+    std::vector<char*> argv{(char*)"korva2csv"};
+    for (std::string& arg : args) argv.push_back(arg.data());
+    *settings = tagSETTINGS{};
+    testing::internal::CaptureStdout();
+    int result = ProcessCommandLine((int)argv.size(), argv.data(), settings);
+    testing::internal::GetCapturedStdout();
+    return result;
+}
+
 std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();

@@ -13,6 +13,7 @@
 #include "base/Clock.h"
 #include "base/Limits.h"
 #include "base/RunLog.h"
+#include "cli/Options.h"
 #include "cli/Settings.h"
 #include "datafile/Blocks.h"
 #include "datafile/DataFile.h"
@@ -57,6 +58,10 @@ protected:
     std::vector<char> buffer;
     tagDATAFILE file;
 };
+
+// Parses the command line "korva2csv <args>" into fresh settings, its console lines captured;
+// returns what ProcessCommandLine returns.
+int ParseCommandLine(std::vector<std::string> args, tagSETTINGS* settings);
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);

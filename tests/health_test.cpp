@@ -3,7 +3,6 @@
 // and every count of every row pinned by the report's digest. The digests were taken from reports
 // whose every count was held against a recount of the entries the test built.
 #include "TestSupport.h"
-#include "cli/Options.h"
 #include "reports/Reports.h"
 
 using namespace korvatest;
@@ -158,14 +157,8 @@ protected:
         testing::internal::GetCapturedStdout();
     }
     // The health report of the loaded file with these options: its bytes, and its rows in rows.
-    std::string Report(std::vector<std::string> args) {
-        args.insert(args.begin(), "korva2csv");
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        settings = tagSETTINGS{};
-        testing::internal::CaptureStdout();
-        EXPECT_EQ(ProcessCommandLine((int)argv.size(), argv.data(), &settings), OPTIONS_GO_ON);
-        testing::internal::GetCapturedStdout();
+    std::string Report(const std::vector<std::string>& args) {
+        EXPECT_EQ(ParseCommandLine(args, &settings), OPTIONS_GO_ON);
         EXPECT_EQ(WriteReports(file, In(dir.path, dir.path), "F.DAT", &log), 1);
         std::string text = ReadFile(dir / (std::string("KORVA20Sec_Health") +
                                            (settings.bDEVICE              ? "_D"
