@@ -9,47 +9,42 @@ using namespace korvatest;
 
 namespace {
 
-// What the test puts into one period of a loop or station, and of a trap.
-struct Loop {
+// One period of a device as the test describes it: a loop's or a station's lanes, scan count and
+// volume, or a trap's flags, speed and vehicles.
+struct Period {
     int lanes, scan, volume;
-};
-struct Trap {
     bool working, measured;
     int speed, vehicles;
 };
-
-// A day of one device as the test describes it: a loop, station or metered lane's periods, or
-// a trap's, and the status expected under the default thresholds.
+// A day of one device: its name tells its type (a 'T' at 16 a trap, an 'M' a metered lane, lane
+// 0 a station, else a loop); the status is the one expected under the default thresholds.
 struct Device {
     std::string name;
-    uint16_t type;
-    std::vector<Loop> loop;
-    std::vector<Trap> trap;
+    std::vector<Period> day;
     std::string status;
 };
 
 // Busy but sound traffic: a volume and a scan count in every period, never zero, never high,
-// never equal two periods running.
-std::vector<Loop> Traffic(int seed) {
-    std::vector<Loop> day(PERIODS_PER_DAY);
+// never equal two periods running; a trap measuring sound speeds.
+std::vector<Period> Traffic(int seed) {
+    std::vector<Period> day(PERIODS_PER_DAY);
     for (int c = 0; c < PERIODS_PER_DAY; c++)
-        day[c] = {1, 100 + (c * 13 + seed * 31) % 400, 1 + (c * 7 + seed) % 5};
-    return day;
-}
-std::vector<Trap> TrapTraffic() {
-    std::vector<Trap> day(PERIODS_PER_DAY);
-    for (int c = 0; c < PERIODS_PER_DAY; c++) day[c] = {true, true, 550 + c * 17 % 200, 1 + c % 4};
+        day[c] = {1,
+                  100 + (c * 13 + seed * 31) % 400,
+                  1 + (c * 7 + seed) % 5,
+                  true,
+                  true,
+                  550 + c * 17 % 200,
+                  1 + c % 4};
     return day;
 }
 // The same traffic with periods [from, from + count) of the window (05:00 on) changed.
-template <typename Period, typename Change>
-std::vector<Period> With(std::vector<Period> day, int from, int count, Change change) {
+std::vector<Period> With(std::vector<Period> day, int from, int count, auto change) {
     for (int c = 900 + from; c < 900 + from + count; c++) change(day[c]);
     return day;
 }
 // The same traffic with `count` periods of the window changed, spread one in `step`.
-template <typename Period, typename Change>
-std::vector<Period> Spread(std::vector<Period> day, int count, int step, Change change) {
+std::vector<Period> Spread(std::vector<Period> day, int count, int step, auto change) {
     for (int k = 0; k < count; k++) change(day[900 + k * step]);
     return day;
 }
@@ -61,36 +56,36 @@ std::string Name(int cabinet, char kind, int lane) {
 }
 // A loop (of a kind: '_', 'S' or 'R'), a station of two lanes (lane 0: volumes of 16 to 80, past
 // the five bits of a loop's), a speed trap.
-Device L(int cabinet, int lane, std::vector<Loop> day, const char* status, char kind = '_') {
+Device L(int cabinet, int lane, std::vector<Period> day, const char* status, char kind = '_') {
     if (lane == 0)
-        for (Loop& p : day) p.lanes *= 2, p.volume *= 16;
-    return {Name(cabinet, kind, lane), lane ? DEVICE_LOOP : DEVICE_STATION, day, {}, status};
+        for (Period& p : day) p.lanes *= 2, p.volume *= 16;
+    return {Name(cabinet, kind, lane), day, status};
 }
-Device T(int cabinet, int lane, std::vector<Trap> day, const char* status) {
-    return {Name(cabinet, 'T', lane), DEVICE_SPEED_TRAP, {}, day, status};
+Device T(int cabinet, int lane, std::vector<Period> day, const char* status) {
+    return {Name(cabinet, 'T', lane), day, status};
 }
 
 // The devices of the built day, in table order.
 std::vector<Device> Day() {
-    auto silent = [](Loop& p) { p = {0, 0, 0}; };
-    auto zero = [](Loop& p) { p.scan = p.volume = 0; };
-    auto occupiedEmpty = [](Loop& p) { p.volume = 0; };
-    auto emptyCounted = [](Loop& p) { p.scan = 0; };
-    auto high = [](Loop& p) { p.scan = 900; };
-    auto stuck = [](Loop& p) { p.scan = 777, p.volume = 5; };
-    auto capped = [](Loop& p) { p.scan = 1500; };
-    auto slow = [](Trap& t) { t.speed = 50; };
-    auto dark = [](Trap& t) { t = {}; };
-    auto unmeasured = [](Trap& t) { t.measured = false; };
+    auto silent = [](Period& p) { p = {}; };
+    auto zero = [](Period& p) { p.scan = p.volume = 0; };
+    auto occupiedEmpty = [](Period& p) { p.volume = 0; };
+    auto emptyCounted = [](Period& p) { p.scan = 0; };
+    auto high = [](Period& p) { p.scan = 900; };
+    auto stuck = [](Period& p) { p.scan = 777, p.volume = 5; };
+    auto capped = [](Period& p) { p.scan = 1500; };
+    auto slow = [](Period& t) { t.speed = 50; };
+    auto dark = [](Period& t) { t = {}; };
+    auto unmeasured = [](Period& t) { t.measured = false; };
     return {
         // A sound station and its lanes, a speed loop, a trap, a ramp loop and a metered lane.
         L(1, 0, Traffic(0), "good"),
         L(1, 1, Traffic(1), "good"),
         L(1, 2, Traffic(2), "good"),
         L(1, 1, Traffic(3), "good", 'S'),
-        T(1, 1, TrapTraffic(), "good"),
+        T(1, 1, Traffic(0), "good"),
         L(1, 1, Traffic(4), "good", 'R'),
-        {Name(1, 'M', 1), DEVICE_METERED_LANE, {}, {}, ""},
+        {Name(1, 'M', 1), {}, ""},
         // A sound station with a lane stuck at zero; a silent station with a silent lane.
         L(2, 0, Traffic(5), "degraded"),
         L(2, 1, Traffic(6), "good"),
@@ -117,30 +112,34 @@ std::vector<Device> Day() {
           "good"),
         L(5, 6, With(Traffic(3), -900, 4320, zero), "card_off"),
         // One fault a trap, and the sound side beside it.
-        T(6, 1, With(TrapTraffic(), -900, 4320, dark), "no_data"),
-        T(6, 2, With(TrapTraffic(), -900, 4320, unmeasured), "no_data"),
-        T(6, 3, With(TrapTraffic(), 1835, 1225, dark), "insufficient_data"),
+        T(6, 1, With(Traffic(0), -900, 4320, dark), "no_data"),
+        T(6, 2, With(Traffic(0), -900, 4320, unmeasured), "no_data"),
+        T(6, 3, With(Traffic(0), 1835, 1225, dark), "insufficient_data"),
         // Working but measuring in few periods: light traffic, not a fault.
-        T(6, 4, Spread(TrapTraffic(), 1500, 2, unmeasured), "good"),
-        T(6, 5, Spread(TrapTraffic(), 613, 4, slow), "implausible_speed"),
-        T(6, 6, Spread(TrapTraffic(), 612, 5, slow), "good"),
-        T(6, 7, With(TrapTraffic(), 0, 720, [](Trap& t) { t.speed = 600; }), "constant"),
+        T(6, 4, Spread(Traffic(0), 1500, 2, unmeasured), "good"),
+        T(6, 5, Spread(Traffic(0), 613, 4, slow), "implausible_speed"),
+        T(6, 6, Spread(Traffic(0), 612, 5, slow), "good"),
+        T(6, 7, With(Traffic(0), 0, 720, [](Period& t) { t.speed = 600; }), "constant"),
         // A crawl without vehicles is no measurement of anyone's speed.
-        T(6, 8, Spread(TrapTraffic(), 1000, 3, [](Trap& t) { t.speed = 20, t.vehicles = 0; }),
+        T(6, 8, Spread(Traffic(0), 1000, 3, [](Period& t) { t.speed = 20, t.vehicles = 0; }),
           "good"),
     };
 }
 
 // Entry c of a device, packed as the field systems pack it.
 std::string Entry(const Device& d, int c) {
-    if (d.type == DEVICE_METERED_LANE) return std::string(2, '\0');
-    if (d.type == DEVICE_SPEED_TRAP) {
-        const Trap& t = d.trap[c];
-        return TrapEntry(t.speed, 180, t.vehicles, 0, 0, 0, t.working ? 128 : 0,
-                         t.measured ? 128 : 0);
-    }
-    const Loop& p = d.loop[c];
-    return (d.type == DEVICE_STATION ? StationEntry : LoopEntry)(0, p.lanes, p.scan, 0, p.volume);
+    if (d.name[16] == 'M') return std::string(2, '\0');
+    const Period& p = d.day[c];
+    if (d.name[16] == 'T')
+        return TrapEntry(p.speed, 180, p.vehicles, 0, 0, 0, p.working ? 128 : 0,
+                         p.measured ? 128 : 0);
+    return (d.name[17] == '0' ? StationEntry : LoopEntry)(0, p.lanes, p.scan, 0, p.volume);
+}
+uint16_t Type(const Device& d) {
+    return d.name[16] == 'T'   ? DEVICE_SPEED_TRAP
+           : d.name[16] == 'M' ? DEVICE_METERED_LANE
+           : d.name[17] == '0' ? DEVICE_STATION
+                               : DEVICE_LOOP;
 }
 
 class Health : public KorvaTest {
@@ -152,7 +151,7 @@ protected:
         DataFileLayout layout{columns, {}};
         for (const Device& d : day)
             layout.devices.push_back(
-                {d.name, d.type, Block(columns, [&](int c) { return Entry(d, c); })});
+                {d.name, Type(d), Block(columns, [&](int c) { return Entry(d, c); })});
         ASSERT_EQ(Load(BuildDataFile(layout)), 1);
         testing::internal::GetCapturedStdout();
     }
@@ -185,7 +184,7 @@ TEST_F(Health, EachFaultAloneGivesItsStatus) {
     std::vector<std::string> got, want;
     for (const auto& row : rows) got.push_back(row[0] + " " + row[11]);
     for (const Device& d : day)
-        if (d.type != DEVICE_METERED_LANE) want.push_back(d.name + " " + d.status);
+        if (d.name[16] != 'M') want.push_back(d.name + " " + d.status);
     EXPECT_EQ(got, want);
     EXPECT_TRUE(Has(log.Text(),
                     "Health of [34] detectors in data file [F.DAT]: good 18, degraded 1, no_data "
