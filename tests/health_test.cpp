@@ -224,6 +224,9 @@ TEST_F(Health, ThresholdsFromTheOptionMoveTheStatuses) {
         {{"--health=insufficient=59.9"}, Name(4, '_', 2), "good", 0x68fcc2bfca5a41a6},
         {{"--health=implausible=20.1"}, Name(6, 'T', 5), "good", 0x98114a841b3a7507},
         {{"--health=card_off=100,constant=4320"}, Name(2, '_', 0), "good", 0xfa727e82c92b084c},
+        // Two tests failed at once: the first in the order card_off, high_occupancy, intermittent.
+        {{"--health=card_off=50,high_scan=0"}, Name(4, '_', 8), "card_off", 0x13d1fbf70e918cae},
+        {{"--health=high_scan=0"}, Name(4, '_', 6), "high_occupancy", 0x729c3520d9cfb354},
         {{"--health=window=05:20-06:00:40"}, Name(4, '_', 2), "good", 0x3343963f24f8a14a},
         {{"--health", "-D" + Name(2, '_', 0)}, Name(2, '_', 0), "degraded", 0xf8326cb2869d53ff},
         {{"--health", "-S", "-C", "-P07:00:00"},
