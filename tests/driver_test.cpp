@@ -19,8 +19,8 @@ namespace {
 
 // Parses a command line: "refused", "help", or what the run goes on with: the flags set
 // (E L T A M S C R P D, c for --clean), the folders other than the current one, the -P and -D
-// texts, the compression (kind:level), the summaries' minutes and, with --health, its window
-// and thresholds.
+// texts, the compression (kind:level), the summaries' minutes, the Parquet codec and level and,
+// with --health, its window and thresholds.
 tagSETTINGS parsed;
 std::string Parse(const std::vector<std::string>& args) {
     int result = ParseCommandLine(args, &parsed);
@@ -40,6 +40,8 @@ std::string Parse(const std::vector<std::string>& args) {
     if (o.iCompression)
         s += " z" + std::to_string(o.iCompression) + ":" + std::to_string(o.iCompressionLevel);
     for (int a = 0; a < o.iAggregates; a++) s += " a" + std::to_string(o.iAggregateMinutes[a]);
+    if (o.bParquet)
+        s += " q" + std::to_string(o.iParquetCodec) + ":" + std::to_string(o.iParquetLevel);
     if (o.bHealth) {
         const tagHEALTHRULES& h = o.health;
         s += " h" + std::to_string(h.iWindowFirst) + "-" + std::to_string(h.iWindowEnd);
@@ -77,6 +79,12 @@ TEST(Options, AcceptedAndRefusedCommandLines) {
          " h900-3960,0,590,200,840,1000,500,720,1"},
         {{"--health=window=05:00:20-05:00:40,high_occupancy=7,no_occupancy=99.9"},
          " h901-902,600,590,70,840,20,999,720,200"},
+        {{"--parquet"}, "c q6:1"},  // the columns of standard CSV
+        {{"--parquet=zstd:19"}, "c q6:19"},
+        {{"--parquet=none"}, "c q0:1"},
+        // A Parquet file's pages are compressed: --compress does not apply.
+        {{"--parquet", "--compress=zstd"}, "refused"},
+        {{"--compress=gzip", "--parquet"}, "refused"},
         {{"-E", "-?", "-x"}, "help"}};
     for (const auto& [args, parsed] : accepted)
         EXPECT_EQ(Parse(args), parsed) << (args.empty() ? "" : args.back().substr(0, 30));
@@ -100,7 +108,7 @@ TEST(Options, AcceptedAndRefusedCommandLines) {
         "--health=window=05:00:10-06:00", "--health=window=5:00-6:00",
         "--health=window=05:60-06:00", "--health=window=05:00", "--health=window=05:00-06:00-07:00",
         "--health=card_off=5,", "--health=,card_off=5", "--health=card_off=5;constant=7",
-        "--health=card_off=5=6"};
+        "--health=card_off=5=6", "--parquet=zstd:0", "--parquet=gzip", "--parquet=zstd:20"};
     // clang-format on
     for (const std::string& arg : refused)
         EXPECT_EQ(Parse({"-E", arg, "-L"}), "refused") << arg.substr(0, 30);
