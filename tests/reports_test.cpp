@@ -273,6 +273,7 @@ TEST_F(Reports, EveryMixOfOptionsWritesThePinnedBytes) {
         {"in -M --compress=zstd:19", 0x4bf94bb5f91f2a9c, 0x834d5e5f1a09c04a},
         {"in --aggregate=5,60 --compress=zstd:1", 0x1e6e9901e9dad969, 0x68ac0a3930fe7c40},
         {"in --aggregate=5,60 --compress=zstd:19", 0x1e6e9901e9dad969, 0x521c644a03fc5e78},
+        {"in --aggregate=5,60 --compress=gzip", 0x1e6e9901e9dad969, 0x07492e310ceac7cd},
     };
     const bool update = getenv("KORVA_UPDATE_DIGESTS") != nullptr;
     std::map<std::string, uint64_t> plain, packed;  // by mix
@@ -298,6 +299,8 @@ TEST_F(Reports, EveryMixOfOptionsWritesThePinnedBytes) {
     // reports clearly smaller.
     EXPECT_LT(packed["in --aggregate=5,60 --compress=gzip:3"] * 10,
               packed["in --aggregate=5,60 --compress=gzip:0"] * 9);
+    EXPECT_LT(packed["in --aggregate=5,60 --compress=gzip:3"],
+              packed["in --aggregate=5,60 --compress=gzip"]);  // level 1
     EXPECT_LT(packed["in --aggregate=5,60 --compress=zstd:19"] * 10,
               packed["in --aggregate=5,60 --compress=zstd:1"] * 9);
 }
