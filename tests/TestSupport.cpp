@@ -41,6 +41,16 @@ std::string MemoryLog::Text() {
     return text;
 }
 
+int ParseCommandLine(std::vector<std::string> args, tagSETTINGS* settings) {
+    std::vector<char*> argv{(char*)"korva2csv"};
+    for (std::string& arg : args) argv.push_back(arg.data());
+    *settings = tagSETTINGS{};
+    testing::internal::CaptureStdout();
+    int result = ProcessCommandLine((int)argv.size(), argv.data(), settings);
+    testing::internal::GetCapturedStdout();
+    return result;
+}
+
 std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
@@ -54,7 +64,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 std::vector<std::string> ListDir(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -72,6 +82,24 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+std::vector<std::vector<std::string>> Rows(const std::string& text) {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& line : Lines(text)) {
+        rows.emplace_back(1);
+        for (char ch : line) ch == ',' ? rows.back().emplace_back() : rows.back().back() += ch;
+    }
+    if (!rows.empty()) rows.erase(rows.begin());
+    return rows;
+}
+
+uint64_t Digest(const std::string& bytes, uint64_t h) {
+    size_t i = 0;
+    for (uint64_t word; i + 8 <= bytes.size(); i += 8)
+        memcpy(&word, &bytes[i], 8), h = (h ^ word) * 0x100000001b3;
+    for (; i < bytes.size(); i++) h = (h ^ (unsigned char)bytes[i]) * 0x100000001b3;
+    return h;
+}
+
 std::string LoopEntry(int incident, int lanes, int scan, int flag, int volume) {
     return {(char)(incident << 6 | lanes << 3 | (scan >> 8 & 7)), (char)(scan & 0xff),
             (char)(flag << 5 | volume)};
@@ -83,12 +111,13 @@ std::string StationEntry(int incident, int lanes, int scan, int flag, int volume
 
 std::string TrapEntry(int speed, int length, int bin1, int bin2, int bin3, int bin4, int flag,
                       int flag2) {
-    return {(char)flag,
-            (char)(flag2 | (length >> 8 & 3) << 2 | (speed >> 8 & 3)),
-            (char)(speed & 0xff),
-            (char)(length & 0xff),
-            (char)(bin4 << 5 | bin1),
-            (char)(bin2 << 4 | bin3)};
+    int bytes[] = {flag,
+                   flag2 | (length >> 8 & 3) << 2 | (speed >> 8 & 3),
+                   speed,
+                   length,
+                   bin4 << 5 | bin1,
+                   bin2 << 4 | bin3};
+    return std::string(std::begin(bytes), std::end(bytes));  // each cut to its low byte
 }
 
 std::string Block(int columns, const std::function<std::string(int)>& entry) {

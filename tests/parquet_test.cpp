@@ -1,5 +1,6 @@
 // The Parquet writer's own pieces where a reader would only say "corrupt": the compact protocol's
-// long forms, the hybrid encoding's runs, the columns each kind names, and the options.
+// long forms, the hybrid encoding's runs and the columns each kind names (the options are among the
+// command lines of Options.AcceptedAndRefusedCommandLines).
 #include <cstring>
 #include <string>
 #include <vector>
@@ -100,30 +101,5 @@ TEST(ParquetKinds, ColumnsAreTheCleanHeader) {
         for (int k = 0; k < schema.count; k++)
             names += std::string(k ? "," : "") + schema.columns[k].szName;
         EXPECT_EQ(names + "\n", kind->szCleanHeader) << kind->szKind;
-    }
-}
-
-// --parquet takes zstd, zstd:1 to 19 or none, and refuses --compress: its pages are compressed.
-TEST(ParquetOptions, ValuesAndCompressRefused) {
-    TempDir in;
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        const char* said;
-    } cases[] = {
-        {{"--parquet"}, 0, ""},
-        {{"--parquet=zstd:19"}, 0, "Option --parquet, String = zstd:19"},
-        {{"--parquet=none"}, 0, ""},
-        {{"--parquet=zstd:0"}, 1, "     E Illegal '--parquet' value [zstd:0]"},
-        {{"--parquet=gzip"}, 1, "     E Illegal '--parquet' value [gzip]"},
-        {{"--parquet", "--compress=zstd"}, 1, "     E Option --compress does not apply"},
-        {{"--compress=gzip", "--parquet"}, 1, "     E Option --compress does not apply"},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> args = c.args;
-        args.insert(args.end(), {"-E", "-O" + in.path, "-F" + in.path});
-        RunResult run = RunKorva(args, in.path);
-        EXPECT_EQ(run.status, c.status) << c.args[0];
-        EXPECT_TRUE(Has(run.out, c.said)) << run.out;
     }
 }
