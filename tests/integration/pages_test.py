@@ -1,13 +1,13 @@
 #!/usr/bin/python3
-"""The pages of korva2csv-plot opened in headless Chromium: a sample archive of two days with
-faults converted by korva2csv-archive --report; the index and each day's page load from disk
-with every picture drawn, every link inside the archive resolving, the index linking each day,
-the tables and totals holding what the reports say, and no console error. Screenshots at phone
-(390 px) and desktop (1280 px) widths go into SCREENSHOT_DIR.
-
-usage: pages_test.py KORVA2CSV KORVA_SAMPLE ARCHIVE_SCRIPT SCREENSHOT_DIR
-(77: Chromium, GNU parallel, pandas or matplotlib missing)
-"""
+# The pages of korva2csv-plot opened in headless Chromium: a sample archive of two days with
+# faults converted by korva2csv-archive --report; the index and each day's page load from disk
+# with every picture drawn, every link inside the archive resolving, the index linking each day,
+# the tables and totals holding what the reports say, and no console error. Screenshots at phone
+# (390 px) and desktop (1280 px) widths go into SCREENSHOT_DIR.
+#
+# usage: pages_test.py KORVA2CSV KORVA_SAMPLE ARCHIVE_SCRIPT SCREENSHOT_DIR
+# (77: Chromium, GNU parallel, pandas or matplotlib missing)
+#
 
 import base64
 import json
@@ -26,8 +26,8 @@ CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 
 
 class Browser:
-    """One page of headless Chromium, driven by the DevTools protocol over its pipe (fd 3 in,
-    fd 4 out, messages ended by NUL)."""
+    # One page of headless Chromium, driven by the DevTools protocol over its pipe (fd 3 in,
+    # fd 4 out, messages ended by NUL).
 
     def __init__(self, profile):
         down, self.up = os.pipe(), os.pipe()
@@ -98,7 +98,7 @@ def open_page(tools, path, width):
 
 def main():
     if len(sys.argv) != 5:
-        raise SystemExit(__doc__)
+        raise SystemExit("usage: pages_test.py KORVA2CSV KORVA_SAMPLE ARCHIVE_SCRIPT SCREENSHOT_DIR")
     korva2csv, korva_sample, archive_script, shots = sys.argv[1:]
     missing = [name for name, there in (("chromium", CHROMIUM),
                                         ("parallel", shutil.which("parallel"))) if not there]
