@@ -5,10 +5,6 @@
 # them; --corridors passes through, its reports published and named in the marker.
 source "$(dirname "$0")/lib.sh" "$@"
 
-run() {
-    "$BASH" "$SCRIPT" "${@:2}" >"$WORK/$1.out" 2>&1
-    echo "status $?" >>"$WORK/$1.out"
-}
 need_parallel
 
 # Five days, 05/01 to 05/05, and four lists, each cabinet's location naming its list.
