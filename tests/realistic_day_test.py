@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""The realistic days of korva-sample that the benchmarks format: the network's device mix, read
-by the converter without a warning and with every trap linked, values busy all day.
-
-usage: realistic_day_test.py KORVA2CSV KORVA_SAMPLE"""
+# The realistic days of korva-sample that the benchmarks format: the network's device mix, read
+# by the converter without a warning and with every trap linked, values busy all day.
+# usage: realistic_day_test.py KORVA2CSV KORVA_SAMPLE
 
 import collections
 import filecmp
@@ -24,6 +23,7 @@ def check(what, ok):
 
 
 def generate(folder, *options):
+    # The day's data file and the count of its devices by type (of its name table).
     subprocess.run([sample, "--realistic", "-d", "1", *options, folder], check=True,
                    stdout=subprocess.DEVNULL)
     path = os.path.join(folder, "KORVA20S_20210501.DAT")
@@ -43,20 +43,17 @@ with tempfile.TemporaryDirectory() as work:
     mix = [round(types[t] / 2000, 3) for t in (80, 84, 88, 261)]
     check(f"about 70 % loops, 15 % stations, 10 % traps, 5 % meters: {mix}",
           all(abs(got - want) < 0.025 for got, want in zip(mix, (0.70, 0.15, 0.10, 0.05))))
-
     day, types = generate(f"{work}/a", "-n", "150", "-s", "3")
-    check("the same seed gives the same bytes",
-          filecmp.cmp(day, generate(f"{work}/b", "-n", "150", "-s", "3")[0], shallow=False))
-    out = f"{work}/out/"
-    os.mkdir(out)
-    run = subprocess.run([korva2csv, "-E", "-T", f"-I{work}/a/", f"-O{out}", f"-F{out}"],
+    out = f"{work}/a/"
+    run = subprocess.run([korva2csv, "-E", "-T", f"-I{out}", f"-O{out}", f"-F{out}"],
                          capture_output=True, text=True)
-    check("the converter reads it without a warning",
-          run.returncode == 0 and not re.search(r"^\s+W ", run.stdout, re.M))
-    check(f"each of the {types[88]} traps finds its lane and speed lane",
-          f"Processed [{types[88]}] Traps into [{types[88]}] _x Lanes and Sx Lanes "
-          f"[{types[88]}]" in "".join(open(out + f).read() for f in os.listdir(out)
-                                      if f.startswith("CSVLog")))
+    log = "".join(open(out + f).read() for f in os.listdir(out) if f.startswith("CSVLog"))
+    traps = types[88]
+    check(f"the same seed, the same bytes; read without a warning, each of the {traps} traps "
+          "finding its lane and speed lane",
+          filecmp.cmp(day, generate(f"{work}/b", "-n", "150", "-s", "3")[0], shallow=False)
+          and run.returncode == 0 and not re.search(r"^\s+W ", run.stdout, re.M)
+          and f"Processed [{traps}] Traps into [{traps}] _x Lanes and Sx Lanes [{traps}]" in log)
 
     # Every quarter of the day busy: few empty periods, many two- and three-digit readings.
     with open(f"{out}KORVA20Sec_Element_05012021.csv") as f:
