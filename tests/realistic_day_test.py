@@ -55,21 +55,18 @@ with tempfile.TemporaryDirectory() as work:
           and run.returncode == 0 and not re.search(r"^\s+W ", run.stdout, re.M)
           and f"Processed [{traps}] Traps into [{traps}] _x Lanes and Sx Lanes [{traps}]" in log)
 
-    # Every quarter of the day busy: few empty periods, many two- and three-digit readings.
+    # Every quarter of the day busy: few empty periods, many two- and three-digit readings; trap
+    # speeds of queues and of free flow.
     with open(f"{out}KORVA20Sec_Element_05012021.csv") as f:
         loops = [(int(r[-1][11:13]) // 6, int(r[2]), int(r[4]))
                  for r in (line.split(",") for line in list(f)[1:]) if r[1] == "1"]
-    for quarter in range(4):
-        at = [(volume, scan) for q, volume, scan in loops if q == quarter]
-        figures = [share(at, lambda v: v[0] == 0), share(at, lambda v: v[0] >= 10),
-                   share(at, lambda v: v[1] >= 100)]
-        check(f"hours from {6 * quarter:02d}: shares of empty periods, volumes from 10, scan "
-              f"counts from 100 {figures}", figures[0] < 0.1 and figures[1] > 0.1 and
-              figures[2] > 0.4)
+    figures = [[share(at, lambda v: v[0] == 0), share(at, lambda v: v[0] >= 10), share(at, lambda v: v[1] >= 100)]
+               for at in ([(v, s) for q, v, s in loops if q == quarter] for quarter in range(4))]
     with open(f"{out}KORVA20Sec_Trap_05012021.csv") as f:
         speeds = [float(line.split(",")[2]) for line in list(f)[1:]]
-    check("trap speeds of queues and of free flow",
-          share(speeds, lambda s: 0 < s < 30) > 0.02 and share(speeds, lambda s: s > 60) > 0.3)
+    check(f"each 6 hours: shares of empty periods, volumes from 10, scan counts from 100 {figures}; "
+          "trap speeds below 30 and above 60", all(e < 0.1 and v > 0.1 and s > 0.4 for e, v, s in figures)
+          and share(speeds, lambda s: 0 < s < 30) > 0.02 and share(speeds, lambda s: s > 60) > 0.3)
 
 print(f"{failures} check(s) failed")
 sys.exit(failures > 0)

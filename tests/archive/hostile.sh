@@ -43,8 +43,9 @@ check "248-byte name converts, 249 bytes fails naming the limit" said long 1 \
 # passes over: failed, nothing published.
 mkdir "$WORK/one"
 (cd "$WORK/day" && "$SCRIPT" --one "$KORVA2CSV" ../one KORVA20S_20210501.DAT -L >"$WORK/relative.out" 2>&1)
-check "per-file step, relative data file: converted and published" test "$?|$(cat "$WORK/relative.out")|$(
-    reports "$WORK/one")" = "0|converted KORVA20S_20210501.DAT|./date=2021-05-01/source=KORVA20S_20210501.DAT/KORVA20Sec_Lane_05012021.csv"
+check "per-file step, relative data file: converted and published whole" test "$?|$(cat "$WORK/relative.out")|$(
+    reports "$WORK/one")|$(published_whole "$WORK/one" && echo whole)" = \
+    "0|converted KORVA20S_20210501.DAT|./date=2021-05-01/source=KORVA20S_20210501.DAT/KORVA20Sec_Lane_05012021.csv|whole"
 cp "$DAY" "$WORK/day/korva20s_20210501.dat"
 mkdir "$WORK/lower"
 "$SCRIPT" --one "$KORVA2CSV" "$WORK/lower" "$WORK/day/korva20s_20210501.dat" -E -L >"$WORK/lower.out" 2>&1

@@ -58,8 +58,7 @@ check "killed run: the day it converted not published" test ! -e "$WORK/out/date
 # -- The third run converts the one day left and the result equals an uninterrupted run's.
 run third
 check "third run: status 0, the last unfinished day alone" test "$?|$(sort "$CALLS" |
-    tr '\n' ' ')|$(grep -c "8 files: 1 converted, 0 failed, 7 skipped" "$WORK/third.out")" = \
-    "0|$(day 7)|1"
+    tr '\n' ' ')|$(grep -c "8 files: 1 converted, 0 failed, 7 skipped" "$WORK/third.out")" = "0|$(day 7)|1"
 "$SCRIPT" -j 1 "$WORK/archive" "$WORK/clean" >/dev/null 2>&1
 check "resumed result equals an uninterrupted run's, no staging left" \
     same_reports "$WORK/out" "$WORK/clean"
