@@ -70,7 +70,7 @@ for (const mix of readdirSync(dir).filter((m) => !['in', 'day', 'days', 'archive
     // answers from the statistics it reads), the writer.
     check(`${what}: columns and types`, await all(`SELECT string_agg(column_name || ' ' ||
         column_type, ', ') FROM (DESCRIBE FROM '${file}')`), want.map((c) => c.join(' ')).join(', '));
-    const csvText = `read_csv('${csv}', header = true, all_varchar = true,
+    const csvText = `read_csv('${csv}', header = true, all_varchar = true, allow_quoted_nulls = false,
         columns = {${want.map(([n]) => `'${n}': 'VARCHAR'`).join(', ')}})`;
     const typed = want.map(([n, t]) => `CAST("${n}" AS ${t}) AS "${n}"`).join(', ');
     const text = `(SELECT row_number() OVER () AS at, ${typed} FROM ${csvText})`;
