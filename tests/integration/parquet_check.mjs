@@ -94,13 +94,14 @@ for (const mix of readdirSync(dir).filter((m) => !['in', 'day', 'days', 'archive
     // rows of the big day's second row group are DuckDB's to compare).
     // The CSV's fields as text (null where empty) are DuckDB's CSV reader's.
     const table = tableFromIPC(readParquet(readFileSync(file)).intoIPCStream());
-    const records = (await db.runAndReadAll(`FROM ${csvText}`)).getRows();
-    rows += records.length;
+    const records = (await db.runAndReadAll(`FROM ${csvText} LIMIT 100000`)).getRows();
+    const count = Number(await all(`SELECT count(*) FROM ${csvText}`));
+    rows += count;
     check(`${what}: arrow-rs: the column names, as many rows as the CSV`, [table.schema.fields.map((f) => f.name),
-      table.numRows], [want.map((c) => c[0]), records.length]);
+      table.numRows], [want.map((c) => c[0]), count]);
     let differing = 0, first = '';
     const vectors = want.map(([n]) => table.getChild(n));
-    for (let r = 0; r < Math.min(records.length, table.numRows, 100000); r++) {
+    for (let r = 0; r < Math.min(records.length, table.numRows); r++) {
       for (let k = 0; k < want.length; k++) {
         const value = vectors[k].get(r);
         if (!same(value, records[r][k], want[k][1]) && !differing++) first = `row ${r + 1} ${want[k][0]}: ${value} for [${records[r][k]}]`;
