@@ -47,22 +47,17 @@ class Browser:
     def receive(self):
         while b"\0" not in self.buffer:
             chunk = os.read(self.up[0], 1 << 20)
-            if not chunk:
-                raise RuntimeError("Chromium closed its DevTools pipe")
-            self.buffer += chunk
+            self.buffer += chunk or sys.exit("FAIL - Chromium closed its DevTools pipe")
         message, self.buffer = self.buffer.split(b"\0", 1)
         return json.loads(message)
 
     def send(self, method, **params):
         self.next_id += 1
-        message = {"id": self.next_id, "method": method, "params": params}
-        os.write(self.out, json.dumps({**message, **({"sessionId": self.session}
-                                                     if self.session else {})}).encode() + b"\0")
+        message = {"id": self.next_id, "method": method, "params": params, "sessionId": self.session}
+        os.write(self.out, json.dumps({k: v for k, v in message.items() if v}).encode() + b"\0")
         while (answer := self.receive()).get("id") != self.next_id:
             self.events.append(answer)
-        if "error" in answer:
-            raise RuntimeError(f"{method}: {answer['error']}")
-        return answer.get("result", {})
+        return answer["result"] if "error" not in answer else sys.exit(f"FAIL - {method}: {answer['error']}")
 
     def wait(self, method):
         while not any(e.get("method") == method for e in self.events):
@@ -71,16 +66,13 @@ class Browser:
 
 # What the page tells of itself: its pictures, links, tables and totals.
 SURVEY = """JSON.stringify({
-  images: [...document.images].map(i => ({src: i.getAttribute('src'), alt: i.alt,
-           width: i.naturalWidth})),
+  images: [...document.images].map(i => ({src: i.getAttribute('src'), alt: i.alt, width: i.naturalWidth})),
   links: [...document.querySelectorAll('a[href]')].map(a => a.getAttribute('href')),
-  tables: [...document.querySelectorAll('table')].map(t => ({
-           caption: t.caption ? t.caption.textContent : '',
-           rows: [...t.tBodies[0].rows].map(r => [...r.cells].map(c => c.textContent)),
-           heads: [...t.querySelectorAll('th')].every(h => h.hasAttribute('scope'))})),
+  tables: [...document.querySelectorAll('table')].map(t => ({caption: t.caption ? t.caption.textContent : '',
+    rows: [...t.tBodies[0].rows].map(r => [...r.cells].map(c => c.textContent)),
+    heads: [...t.querySelectorAll('th')].every(h => h.hasAttribute('scope'))})),
   totals: [...document.querySelectorAll('dl.totals dd')].map(d => d.textContent),
-  lang: document.documentElement.lang,
-  width: document.documentElement.scrollWidth, viewport: window.innerWidth})"""
+  lang: document.documentElement.lang, width: document.documentElement.scrollWidth, viewport: window.innerWidth})"""
 
 
 def open_page(tools, path, width):
