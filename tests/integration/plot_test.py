@@ -38,11 +38,10 @@ def drawn(plot, *argv):
     # plot.main's status and the figures it saved, by path.
     figures, real_save = {}, plot.save
     plot.save = lambda figure, path: (real_save(figure, path), figures.update({path: figure}))
-    try:
-        with contextlib.redirect_stdout(io.StringIO()):
-            return plot.main([str(a) for a in argv]), figures
-    finally:
-        plot.save = real_save
+    with contextlib.redirect_stdout(io.StringIO()):
+        status = plot.main([str(a) for a in argv])
+    plot.save = real_save
+    return status, figures
 
 
 def main():
@@ -86,12 +85,10 @@ def main():
                   f"{measure}: every cell the summary's {column} or NaN, rows by milepost, each "
                   "station in one plot, 96 bins of the day, NaN past the file", wrong)
         # The network: the stations' volume and every device's share of observed periods per bin.
-        day, network = plot.network_data(summary)[0]
-        by_bin = summary.groupby("bin_start")
-        check(network["volume"].dropna().astype("int64").equals(
-                  stations.groupby("bin_start")["volume"].sum().rename_axis(None))
-              and np.allclose(network["observed_share"].dropna(),
-                              by_bin["observed"].sum() / by_bin["periods"].sum())
+        (day, network), by_bin = plot.network_data(summary)[0], summary.groupby("bin_start")
+        check(network["volume"].dropna().astype("int64").equals(stations.groupby("bin_start")["volume"].sum()
+                                                                .rename_axis(None))
+              and np.allclose(network["observed_share"].dropna(), by_bin["observed"].sum() / by_bin["periods"].sum())
               and len(network) == 96 and network["observed_share"][45:].isna().all(),
               "network: stations' volume and observed share per bin, NaN past the file")
 
@@ -174,8 +171,7 @@ def main():
             off += [(c.roadway, c.side, k, mine[k], theirs[k]) for k in plot.CORRIDOR_SUMS
                     if abs(mine[k] - theirs[k]) > 0.5 + 0.01 * theirs[k]]
             off += [] if c.totals["source"] == "report" else [(c.roadway, c.side, "source")]
-        check(len(report) > 0 and not off,
-              "corridor VMT, VHT, delays from the summary agree with the corridor report", off)
+        check(len(report) > 0 and not off, "corridor VMT, VHT, delays from the summary as in the corridor report", off)
 
         # The miles axis: each station's row holds its milepost and reaches half way to its
         # neighbours, at most a mile; gaps only between stations more than two miles apart.
@@ -224,8 +220,7 @@ def main():
                   s not in ("good", "") for c in contours for s in c.stations["status"]),
               "a hatch exactly at each station not good, by its status, in the legend",
               hatch_wrong[:2])
-        check(not marks_wrong and len(lanes) > 0,
-              "incident marks at the bins with a code, in the legend", marks_wrong)
+        check(not marks_wrong and len(lanes) > 0, "incident marks at the bins with a code, in legend", marks_wrong)
         check(not ticks_wrong, "row labels at the mileposts", ticks_wrong)
         # Every side, on a corridor of two stations: the arrow's way along the milepost axis.
         sides = {"N": 1, "E": 1, "S": -1, "W": -1, "n": 1, "X": None, "": None}
@@ -255,13 +250,11 @@ def main():
               and ours[0].end >= pd.Timestamp("2021-05-04 03:30") and quiet not in all_day,
               f"an outage made by hand ({quiet}, 02:30-03:30) is found", ours)
         cut.to_csv(temp / "cut.csv", index=False)
-        network = drawn(plot, temp / "cut.csv", temp / "cut")[1][str(temp / "cut" /
-                                                                  "2021-05-04_network.png")]
+        network = drawn(plot, temp / "cut.csv", temp / "cut")[1][str(temp / "cut" / "2021-05-04_network.png")]
         at = found.index(ours[0]) + 1
         notes = " ".join(t.get_text() for a in network.axes for t in a.texts)
-        check(re.search(fr"(^|\s){at}\. {ours[0].start:%H:%M}-{ours[0].end:%H:%M} .*\b{quiet}\b",
-                        notes) and any(p.get_gid() == f"outage:{at}"
-                                       for a in network.axes for p in a.patches),
+        check(re.search(fr"(^|\s){at}\. {ours[0].start:%H:%M}-{ours[0].end:%H:%M} .*\b{quiet}\b", notes)
+              and any(p.get_gid() == f"outage:{at}" for a in network.axes for p in a.patches),
               f"the network picture marks outage {at} and names its cabinets", notes)
 
         # The week view of one corridor (of the summaries alone: no hatches, no marks): a panel
@@ -270,13 +263,11 @@ def main():
         week["bin_start"] = (pd.to_datetime(week["bin_start"]) + pd.Timedelta(days=1)).astype(str)
         week.to_csv(temp / "next-day.csv", index=False)
         road = next(c.roadway for c in contours if c.side == "E" and c.roadway)
-        status, figures = drawn(plot, f"--week={road},E", temp / "next-day.csv", joined_path,
-                                temp / "week")
+        status, figures = drawn(plot, f"--week={road},E", temp / "next-day.csv", joined_path, temp / "week")
         name = str(temp / "week" / f"2021-05-04_2021-05-05_{plot.safe_part(road, '')}_E_speed_week.png")
         figure = figures.get(name)
         check(status == 0 and list(figures) == [name]
-              and [a.get_title() for a in figure.axes if a.get_title()] ==
-              ["Tue 2021-05-04", "Wed 2021-05-05"]
+              and [a.get_title() for a in figure.axes if a.get_title()] == ["Tue 2021-05-04", "Wed 2021-05-05"]
               and sorted(t.get_text() for t in figure.legends[0].get_texts()) == sorted(
                   k for k in legends[road, "E"] if not k.startswith(("health", "incident"))),
               f"week view of {road} E: its name, the days in order, the day's legend entries once",
