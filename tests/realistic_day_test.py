@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""The realistic days of korva-sample that the benchmarks format: the network's device mix, read
-by the converter without a warning and with every trap linked, values busy all day.
-
-usage: realistic_day_test.py KORVA2CSV KORVA_SAMPLE"""
+# The realistic days of korva-sample that the benchmarks format: the network's device mix, read
+# by the converter without a warning and with every trap linked, values busy all day.
+# usage: realistic_day_test.py KORVA2CSV KORVA_SAMPLE
 
 import collections
 import filecmp
@@ -24,6 +23,7 @@ def check(what, ok):
 
 
 def generate(folder, *options):
+    # The day's data file and the count of its devices by type (of its name table).
     subprocess.run([sample, "--realistic", "-d", "1", *options, folder], check=True,
                    stdout=subprocess.DEVNULL)
     path = os.path.join(folder, "KORVA20S_20210501.DAT")
@@ -43,36 +43,30 @@ with tempfile.TemporaryDirectory() as work:
     mix = [round(types[t] / 2000, 3) for t in (80, 84, 88, 261)]
     check(f"about 70 % loops, 15 % stations, 10 % traps, 5 % meters: {mix}",
           all(abs(got - want) < 0.025 for got, want in zip(mix, (0.70, 0.15, 0.10, 0.05))))
-
     day, types = generate(f"{work}/a", "-n", "150", "-s", "3")
-    check("the same seed gives the same bytes",
-          filecmp.cmp(day, generate(f"{work}/b", "-n", "150", "-s", "3")[0], shallow=False))
-    out = f"{work}/out/"
-    os.mkdir(out)
-    run = subprocess.run([korva2csv, "-E", "-T", f"-I{work}/a/", f"-O{out}", f"-F{out}"],
+    out = f"{work}/a/"
+    run = subprocess.run([korva2csv, "-E", "-T", f"-I{out}", f"-O{out}", f"-F{out}"],
                          capture_output=True, text=True)
-    check("the converter reads it without a warning",
-          run.returncode == 0 and not re.search(r"^\s+W ", run.stdout, re.M))
-    check(f"each of the {types[88]} traps finds its lane and speed lane",
-          f"Processed [{types[88]}] Traps into [{types[88]}] _x Lanes and Sx Lanes "
-          f"[{types[88]}]" in "".join(open(out + f).read() for f in os.listdir(out)
-                                      if f.startswith("CSVLog")))
+    log = "".join(open(out + f).read() for f in os.listdir(out) if f.startswith("CSVLog"))
+    traps = types[88]
+    check(f"the same seed, the same bytes; read without a warning, each of the {traps} traps "
+          "finding its lane and speed lane",
+          filecmp.cmp(day, generate(f"{work}/b", "-n", "150", "-s", "3")[0], shallow=False)
+          and run.returncode == 0 and not re.search(r"^\s+W ", run.stdout, re.M)
+          and f"Processed [{traps}] Traps into [{traps}] _x Lanes and Sx Lanes [{traps}]" in log)
 
-    # Every quarter of the day busy: few empty periods, many two- and three-digit readings.
+    # Every quarter of the day busy: few empty periods, many two- and three-digit readings; trap
+    # speeds of queues and of free flow.
     with open(f"{out}KORVA20Sec_Element_05012021.csv") as f:
         loops = [(int(r[-1][11:13]) // 6, int(r[2]), int(r[4]))
                  for r in (line.split(",") for line in list(f)[1:]) if r[1] == "1"]
-    for quarter in range(4):
-        at = [(volume, scan) for q, volume, scan in loops if q == quarter]
-        figures = [share(at, lambda v: v[0] == 0), share(at, lambda v: v[0] >= 10),
-                   share(at, lambda v: v[1] >= 100)]
-        check(f"hours from {6 * quarter:02d}: shares of empty periods, volumes from 10, scan "
-              f"counts from 100 {figures}", figures[0] < 0.1 and figures[1] > 0.1 and
-              figures[2] > 0.4)
+    figures = [[share(at, lambda v: v[0] == 0), share(at, lambda v: v[0] >= 10), share(at, lambda v: v[1] >= 100)]
+               for at in ([(v, s) for q, v, s in loops if q == quarter] for quarter in range(4))]
     with open(f"{out}KORVA20Sec_Trap_05012021.csv") as f:
         speeds = [float(line.split(",")[2]) for line in list(f)[1:]]
-    check("trap speeds of queues and of free flow",
-          share(speeds, lambda s: 0 < s < 30) > 0.02 and share(speeds, lambda s: s > 60) > 0.3)
+    check(f"each 6 hours: shares of empty periods, volumes from 10, scan counts from 100 {figures}; "
+          "trap speeds below 30 and above 60", all(e < 0.1 and v > 0.1 and s > 0.4 for e, v, s in figures)
+          and share(speeds, lambda s: 0 < s < 30) > 0.02 and share(speeds, lambda s: s > 60) > 0.3)
 
 print(f"{failures} check(s) failed")
 sys.exit(failures > 0)

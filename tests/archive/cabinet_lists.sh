@@ -5,10 +5,6 @@
 # them; --corridors passes through, its reports published and named in the marker.
 source "$(dirname "$0")/lib.sh" "$@"
 
-run() {
-    "$BASH" "$SCRIPT" "${@:2}" >"$WORK/$1.out" 2>&1
-    echo "status $?" >>"$WORK/$1.out"
-}
 need_parallel
 
 # Five days, 05/01 to 05/05, and four lists, each cabinet's location naming its list.
@@ -23,25 +19,19 @@ done
 rm "$base"
 
 # location DAY OUT: the location column of the last row of the day's summary in OUT.
-location() {
-    tail -n 1 "$2/date=2021-05-$1/source=KORVA20S_202105$1.DAT/KORVA15Min_Element_05${1}2021.csv" |
-        awk -F, '{ print $NF }'
-}
+location() { tail -n 1 "$2/date=2021-05-$1/source=KORVA20S_202105$1.DAT/KORVA15Min_Element_05${1}2021.csv" | awk -F, '{ print $NF }'; }
 
 run lists -j 2 --aggregate=15 --corridors --health "$WORK/archive" "$WORK/out"
 check "the run: every day converted" said lists 0 "5 files: 5 converted, 0 failed"
 for day_list in 01:A 02:B 03:B 04:C 05:C; do
     day=${day_list%:*} tag=${day_list#*:}
     folder=$WORK/out/date=2021-05-$day/source=KORVA20S_202105$day.DAT
-    check "05/$day: joined to list $tag, named in the marker" test "$(location "$day" "$WORK/out")|$(
-        grep '^cabinets ' "$folder/_SUCCESS")" = "IN FORCE $tag|cabinets $WORK/archive/LIST_$tag.LST"
-    check "05/$day: its health report joined, its corridor report published" test "$(
-        tail -n 1 "$folder/KORVA20Sec_Health_05${day}2021.csv" | awk -F, '{ print $NF }')|$(
-        head -n 1 "$folder/KORVA15Min_Corridor_05${day}2021.csv" | cut -d, -f1-3)" = \
-        "IN FORCE $tag|roadway,side,bin_start"
+    check "05/$day: summary and health report joined to list $tag, named in the marker; corridor report" \
+        test "$(location "$day" "$WORK/out")|$(tail -n 1 "$folder/KORVA20Sec_Health_05${day}2021.csv" |
+            awk -F, '{ print $NF }')|$(grep '^cabinets ' "$folder/_SUCCESS")|$(grep -c '^reports .*--corridors' \
+            "$folder/_SUCCESS")|$(head -n 1 "$folder/KORVA15Min_Corridor_05${day}2021.csv" | cut -d, -f1-3)" = \
+        "IN FORCE $tag|IN FORCE $tag|cabinets $WORK/archive/LIST_$tag.LST|1|roadway,side,bin_start"
 done
-check "  ... the marker names the corridor reports" grep -q '^reports .*--corridors' \
-    "$WORK/out/date=2021-05-01/source=KORVA20S_20210501.DAT/_SUCCESS"
 run again -j 2 --corridors --health --aggregate=15 "$WORK/archive" "$WORK/out"
 check "re-run: every file skipped" said again 0 "0 converted, 0 failed, 5 skipped"
 rm "$WORK/out/date=2021-05-02/source=KORVA20S_20210502.DAT/KORVA15Min_Corridor_05022021.csv"

@@ -12,14 +12,9 @@ mkdir "$WORK/logs" "$WORK/ref-a" "$WORK/ref-b" "$WORK/both" "$WORK/killed"
 
 # -- Four processes appending to one log: the same lines, all whole, as four runs one by one.
 # Their dates differ, so that every file name, and so every line, belongs to one process.
-for k in 1 2 3 4; do
-    "$KORVA_SAMPLE" -n 50 -p 720 -d 30 -s "$k" -D "0$((2 * k - 1))/01/2021" "$WORK/in$k" >/dev/null
-    mkdir "$WORK/out$k"
-done
+for k in 1 2 3 4; do "$KORVA_SAMPLE" -n 50 -p 720 -d 30 -s "$k" -D "0$((2 * k - 1))/01/2021" "$WORK/in$k" >/dev/null; mkdir "$WORK/out$k"; done
 for together in 1 0; do
-    for k in 1 2 3 4; do
-        if [ $together = 1 ]; then convert "in$k" "out$k" & else convert "in$k" "out$k"; fi
-    done
+    for k in 1 2 3 4; do if [ $together = 1 ]; then convert "in$k" "out$k" & else convert "in$k" "out$k"; fi; done
     wait
     # Times and processor seconds differ from run to run; nothing else does.
     sed -E -e 's/\[[0-9]{2}:[0-9]{2}:[0-9]{2}\]/[T]/g' -e 's/\[\+? ?[0-9]+\.[0-9]\]/[S]/g' \
@@ -30,8 +25,7 @@ check "concurrent log: the same lines as the runs one by one, all 120 completion
     test "$(cmp "$WORK/log1" "$WORK/log0" && grep -c 'Completed processing of data file \[' "$WORK/log1")" = 120
 
 # -- Two processes writing the same report names at once: every report whole, from one of them.
-"$KORVA_SAMPLE" -n 100 -p 2160 -d 1 -s 1 "$WORK/a" >/dev/null
-"$KORVA_SAMPLE" -n 100 -p 2160 -d 1 -s 2 "$WORK/b" >/dev/null
+for k in a:1 b:2; do "$KORVA_SAMPLE" -n 100 -p 2160 -d 1 -s "${k#*:}" "$WORK/${k%:*}" >/dev/null; done
 convert a ref-a && convert b ref-b
 whole_from_either() {
     [ "$(ls -A "$WORK/both")" = "$(ls -A "$WORK/ref-a")" ] || return 1  # no temporary left
@@ -40,9 +34,7 @@ whole_from_either() {
     done
 }
 for round in 1 2 3; do
-    convert a both &
-    convert b both
-    wait
+    convert a both & convert b both; wait
     check "same-name reports, round $round: each whole, from one of the two" whole_from_either
 done
 

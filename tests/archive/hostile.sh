@@ -7,12 +7,7 @@
 source "$(dirname "$0")/lib.sh" "$@"
 need_parallel
 
-# run NAME ARGS...: the script, under a time limit, its output into $WORK/NAME.out, then its
-# status on a line of its own.
-run() {
-    timeout 30 "$SCRIPT" "${@:2}" >"$WORK/$1.out" 2>&1
-    echo "status $?" >>"$WORK/$1.out"
-}
+# A FIFO that hung the run would end in the test's own time limit.
 sample "$WORK/day" 1
 DAY=$WORK/day/KORVA20S_20210501.DAT
 
@@ -48,8 +43,9 @@ check "248-byte name converts, 249 bytes fails naming the limit" said long 1 \
 # passes over: failed, nothing published.
 mkdir "$WORK/one"
 (cd "$WORK/day" && "$SCRIPT" --one "$KORVA2CSV" ../one KORVA20S_20210501.DAT -L >"$WORK/relative.out" 2>&1)
-check "per-file step, relative data file: converted and published" test "$?|$(cat "$WORK/relative.out")|$(
-    reports "$WORK/one")" = "0|converted KORVA20S_20210501.DAT|./date=2021-05-01/source=KORVA20S_20210501.DAT/KORVA20Sec_Lane_05012021.csv"
+check "per-file step, relative data file: converted and published whole" test "$?|$(cat "$WORK/relative.out")|$(
+    reports "$WORK/one")|$(published_whole "$WORK/one" && echo whole)" = \
+    "0|converted KORVA20S_20210501.DAT|./date=2021-05-01/source=KORVA20S_20210501.DAT/KORVA20Sec_Lane_05012021.csv|whole"
 cp "$DAY" "$WORK/day/korva20s_20210501.dat"
 mkdir "$WORK/lower"
 "$SCRIPT" --one "$KORVA2CSV" "$WORK/lower" "$WORK/day/korva20s_20210501.dat" -E -L >"$WORK/lower.out" 2>&1

@@ -29,13 +29,14 @@ said() {
     local text
     for text in "status $2" "${@:3}"; do grep -qF -- "$text" "$WORK/$1.out" || { cat "$WORK/$1.out"; return 1; }; done
 }
+# run NAME ARGS...: the archive script, its output into $WORK/NAME.out and its status after it.
+run() { "$BASH" "$SCRIPT" "${@:2}" >"$WORK/$1.out" 2>&1; echo "status $?" >>"$WORK/$1.out"; }
 finish() { echo "$FAILURES check(s) failed"; exit $((FAILURES > 0)); }
 
 # Ends the test as skipped (CTest's SKIP_RETURN_CODE 77), or failed under CI, without GNU parallel.
 need_parallel() {
     parallel --version 2>/dev/null | grep -q '^GNU parallel' && return
-    echo "SKIP: GNU parallel is not installed (sudo apt-get install parallel)"
-    [ -n "${CI:-}" ] && exit 1; exit 77
+    echo "SKIP: GNU parallel is not installed (sudo apt-get install parallel)"; [ -n "${CI:-}" ] && exit 1; exit 77
 }
 
 # sample DIR DAYS [korva-sample options...]: a small archive of DAYS daily data files.

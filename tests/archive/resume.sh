@@ -15,9 +15,7 @@ for argument; do case $argument in -I*) input=${argument#-I} ;; esac; done
 name=$(ls -- "$input")
 [ -n "$name" ] || exec "$REAL_KORVA2CSV" "$@"  # the script's check of the options
 echo "$name" >>"$CALLS"
-case " ${SLOW_FILES:-} " in
-    *" $name "*) cut -d ' ' -f 5 "/proc/$$/stat" >>"$GROUPS_FILE"; exec sleep 300 ;;
-esac
+case " ${SLOW_FILES:-} " in *" $name "*) cut -d ' ' -f 5 "/proc/$$/stat" >>"$GROUPS_FILE"; exec sleep 300 ;; esac
 exec "$REAL_KORVA2CSV" "$@"
 WRAPPER
 chmod +x "$WORK/korva2csv"
@@ -25,25 +23,14 @@ chmod +x "$WORK/korva2csv"
 JOBLOG=$WORK/out/convert-archive.joblog
 at_least() { [ -f "$1" ] && [ "$(wc -l <"$1")" -ge "$2" ]; }
 wait_until() { for ((i = 0; i < 300; i++)); do "$@" && return 0; sleep 0.1; done; return 1; }
-end_hung_jobs() {
-    [ -f "$GROUPS_FILE" ] && while read -r group; do kill -KILL -- "-$group" 2>/dev/null; done <"$GROUPS_FILE"
-    rm -f "$GROUPS_FILE"
-}
+end_hung_jobs() { while read -r group; do kill -KILL -- "-$group" 2>/dev/null; done <"$GROUPS_FILE"; rm -f "$GROUPS_FILE"; }
 day() { printf 'KORVA20S_202105%02d.DAT ' "$@"; }
 # run NAME DAY...: the script with its converter hanging on the days named, its output in
 # $WORK/NAME.out.
-run() {
-    rm -f "$CALLS"
-    SLOW_FILES="$(day "${@:2}")" KORVA2CSV=$WORK/korva2csv "$SCRIPT" -j 2 "$WORK/archive" \
-        "$WORK/out" >"$WORK/$1.out" 2>&1
-}
+run() { rm -f "$CALLS"; SLOW_FILES="$(day "${@:2}")" KORVA2CSV=$WORK/korva2csv "$SCRIPT" -j 2 "$WORK/archive" "$WORK/out" >"$WORK/$1.out" 2>&1; }
 # background NAME DAY...: run in the background, in a process group of its own as in a terminal,
 # with a job log afresh.
-background() {
-    rm -f "$JOBLOG"
-    set -m; run "$@" & RUN=$!; set +m
-    STARTED_PIDS+=("$RUN")
-}
+background() { rm -f "$JOBLOG"; set -m; run "$@" & RUN=$!; set +m; STARTED_PIDS+=("$RUN"); }
 
 sample "$WORK/archive" 8
 
@@ -71,12 +58,12 @@ check "killed run: the day it converted not published" test ! -e "$WORK/out/date
 # -- The third run converts the one day left and the result equals an uninterrupted run's.
 run third
 check "third run: status 0, the last unfinished day alone" test "$?|$(sort "$CALLS" |
-    tr '\n' ' ')|$(grep -c "8 files: 1 converted, 0 failed, 7 skipped" "$WORK/third.out")" = \
-    "0|$(day 7)|1"
+    tr '\n' ' ')|$(grep -c "8 files: 1 converted, 0 failed, 7 skipped" "$WORK/third.out")" = "0|$(day 7)|1"
 "$SCRIPT" -j 1 "$WORK/archive" "$WORK/clean" >/dev/null 2>&1
 check "resumed result equals an uninterrupted run's, no staging left" \
     same_reports "$WORK/out" "$WORK/clean"
 
+kinds() { reports "$1" | sed 's/.*Sec_//; s/_.*//' | tr '\n' ' '; }
 # -- A run of an earlier version, killed while it replaced a published folder, left that folder
 # moved aside as old0 beside its new one (out); the resume, asking for fewer kinds, keeps the
 # kinds that folder held.
@@ -85,24 +72,21 @@ sample "$WORK/day" 1
 mkdir -p "$WORK/aside/.staging/KORVA20S_20210501.DAT/out"
 mv "$WORK/aside/date=2021-05-01/source=KORVA20S_20210501.DAT" "$WORK/aside/.staging/KORVA20S_20210501.DAT/old0"
 "$SCRIPT" -E "$WORK/day" "$WORK/aside" >/dev/null 2>&1
-check "resume after a run killed mid-replacement: the kinds of the folder moved aside kept" test "$(
-    reports "$WORK/aside" | sed 's/.*Sec_//; s/_.*//' | tr '\n' ' ')" = "Element Lane "
+check "resume after a run killed mid-replacement: the kinds of the folder moved aside kept" \
+    test "$(kinds "$WORK/aside")" = "Element Lane "
 
 # -- A signal at each step of replacing a published folder (the script's test hook stops it
 # there): the earlier folder or the new one stays published whole, never none. KILL, which no
 # trap sees, leaves the earlier folder to the next run, which publishes its kinds too.
-kinds() { reports "$1" | sed 's/.*Sec_//; s/_.*//' | tr '\n' ' '; }
 stopped() { [ "$(cut -d ' ' -f 3 "/proc/$1/stat" 2>/dev/null)" = T ]; }
 one() { "$SCRIPT" --one "$KORVA2CSV" "$WORK/replace" "$WORK/day/KORVA20S_20210501.DAT" "$@" >/dev/null; }
 for step in staged aside published; do
     for signal in INT TERM HUP KILL; do
         rm -rf "$WORK/replace" && mkdir "$WORK/replace" && one -E -L
         # In a process group of its own, as in a terminal, so that INT is not ignored.
-        set -m
-        KORVA_ARCHIVE_TEST_STOP=$step "$SCRIPT" --one "$KORVA2CSV" "$WORK/replace" \
-            "$WORK/day/KORVA20S_20210501.DAT" -T >/dev/null &
-        pid=$! && STARTED_PIDS+=("$pid")
-        set +m
+        set -m  # the script itself (not a subshell), as in a terminal: INT is not ignored
+        KORVA_ARCHIVE_TEST_STOP=$step "$SCRIPT" --one "$KORVA2CSV" "$WORK/replace" "$WORK/day/KORVA20S_20210501.DAT" -T >/dev/null &
+        pid=$! && set +m && STARTED_PIDS+=("$pid")
         wait_until stopped "$pid"
         kill -s "$signal" "$pid" && kill -s CONT "$pid" 2>/dev/null
         wait "$pid" 2>/dev/null

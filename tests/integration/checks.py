@@ -1,6 +1,6 @@
-"""What the Python integration tests share: need() imports the modules a test cannot run without
-(exit 77, skipped, when one is missing; a failure when CI is set), check() prints an ok or FAIL
-line and counts it, finish() prints the counts and gives the exit status."""
+# What the Python integration tests share: need() imports the modules a test cannot run without
+# (exit 77, skipped, when one is missing; a failure when CI is set), check() prints an ok or FAIL
+# line and counts it, finish() prints the counts and gives the exit status.
 
 import importlib
 import os

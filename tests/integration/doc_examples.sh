@@ -18,12 +18,8 @@ trap 'rm -rf "$work"' EXIT
 . "$here/check.sh"
 
 mkdir -p "$work"/{bin,opt/korva/bin,cwd,usr/local,reports,out,var/log/korva}
-for link in "bin/korva2csv $korva2csv" "opt/korva/bin/korva2csv $korva2csv" \
-    "bin/korva-sample $(realpath "$2")" "bin/korva2csv-archive $root/programs/korva2csv-archive" \
-    "bin/korva2csv-plot $root/programs/korva2csv-plot" \
-    "opt/korva/bin/korva2csv-archive $root/programs/korva2csv-archive"; do
-    ln -s "${link#* }" "$work/${link%% *}"
-done
+for bin in bin opt/korva/bin; do ln -s "$korva2csv" "$root/programs/"* "$work/$bin/"; done
+ln -s "$(realpath "$2")" "$work/bin/korva-sample"
 cat >"$work/bin/ssh" <<'EOF'
 #!/usr/bin/env bash
 # ssh stand-in: runs the command (what GNU parallel puts after "--") here, whatever the host.
@@ -33,22 +29,16 @@ EOF
 cat >"$work/bin/sbatch" <<'EOF'
 #!/usr/bin/env bash
 # sbatch stand-in: runs the job script once per index of --array, with the variables of --export.
-for option; do
-    case $option in
-        --array=*) range=${option#*=} range=${range%\%*} ;;
-        --export=ALL,*) export "${option#--export=ALL,}" ;;
-        *) script=$option ;;
-    esac
-done
+for option; do case $option in
+    --array=*) range=${option#*=} range=${range%\%*} ;; --export=ALL,*) export "${option#--export=ALL,}" ;; *) script=$option ;;
+esac; done
 for ((task = ${range%-*}; task <= ${range#*-}; task++)); do SLURM_ARRAY_TASK_ID=$task bash "$script"; done
 EOF
 chmod +x "$work/bin/ssh" "$work/bin/sbatch"
 
 # The archive every example reads: two days of a small network and their cabinet list.
 "$2" -n 60 -p 1500 -d 2 "$work/sample" >/dev/null || exit 1
-for folder in archive/2021 archive/2012-2021 shared/archive data/in lists cwd; do
-    mkdir -p "$work/$folder" && cp "$work/sample"/* "$work/$folder/"
-done
+for folder in archive/2021 archive/2012-2021 shared/archive data/in lists cwd; do mkdir -p "$work/$folder" && cp "$work/sample"/* "$work/$folder/"; done
 printf ':\nnode1\n' >"$work/cwd/hosts.txt"
 
 # The examples, one command a line (continued lines joined), as "origin<TAB>command".

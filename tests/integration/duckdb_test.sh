@@ -14,10 +14,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/check.sh"
 [ $# -eq 2 ] || { echo "usage: $0 KORVA2CSV KORVA_SAMPLE" >&2; exit 2; }
 need_npm_packages
-
-temp=$(mktemp -d /tmp/korva-duckdb.XXXXXX) || exit 1
-trap 'rm -rf "$temp"' EXIT
-trap 'exit 130' INT TERM HUP
+temp=$(mktemp -d /tmp/korva-duckdb.XXXXXX) && trap 'rm -rf "$temp"' EXIT && trap 'exit 130' INT TERM HUP || exit 1
 korva2csv=$(realpath "$1") korva_sample=$(realpath "$2")
 bash "$here/reports.sh" "$korva2csv" "$korva_sample" "$temp" || exit 1
 cd "$temp" && "$korva_sample" -n 60 -p 360 -d 1 -D 05/02/2021 in2 >/dev/null || exit 1

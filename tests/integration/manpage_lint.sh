@@ -17,8 +17,8 @@ page=$here/../../docs/korva2csv.1
 
 for name in $pages; do
     file=$here/../../docs/$name.1
-    check "$name.1: groff -ww, man --warnings and mandoc -T lint say nothing" "$(groff -ww -man -z \
-        "$file" 2>&1; MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null; mandoc -T lint "$file" 2>&1)" ""
+    check "$name.1: groff -ww, man --warnings and mandoc -T lint say nothing" "$(groff -ww -man -z "$file" 2>&1
+        MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null; mandoc -T lint "$file" 2>&1)" ""
     check "$name.1: SEE ALSO names the other pages" "$(for other in $pages; do
         [ "$other" = "$name" ] || sed -n '/^\.SH SEE ALSO/,/^\.SH/p' "$file" |
             grep -q "^\.BR ${other//-/\\\\-} (1)" || echo "$other"

@@ -1,27 +1,23 @@
 #!/usr/bin/python3
-"""The pages of korva2csv-plot opened in headless Chromium: a sample archive of two days with
-faults converted by korva2csv-archive --report; the index and each day's page load from disk
-with every picture drawn, every link inside the archive resolving, the tables holding the rows
-of the reports they show, and no console error. Screenshots at phone (390 px) and desktop
-(1280 px) widths go into SCREENSHOT_DIR.
-
-usage: pages_test.py KORVA2CSV KORVA_SAMPLE ARCHIVE_SCRIPT SCREENSHOT_DIR
-(77: Chromium, GNU parallel, pandas or matplotlib missing)
-"""
+# The pages of korva2csv-plot opened in headless Chromium: a sample archive of two days with
+# faults converted by korva2csv-archive --report; the index and each day's page load from disk
+# with every picture drawn, every link inside the archive resolving, the index linking each day,
+# the tables and totals holding what the reports say. (The pages run no script: a picture or
+# style that fails to load shows as a picture not drawn.) Screenshots at phone (390 px) and
+# desktop (1280 px) widths go into SCREENSHOT_DIR.
+#
+# usage: pages_test.py KORVA2CSV KORVA_SAMPLE ARCHIVE_SCRIPT SCREENSHOT_DIR
+# (77: Chromium, GNU parallel, pandas or matplotlib missing)
+#
 
 import base64
 import json
 import os
 import re
 import shutil
-import socket
-import struct
 import subprocess
 import sys
 import tempfile
-import time
-import urllib.parse
-import urllib.request
 from pathlib import Path
 
 from checks import check, finish, need
@@ -30,110 +26,72 @@ from checks import check, finish, need
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 
 
-class DevTools:
-    """Chrome DevTools protocol over a WebSocket to one page (text frames, client frames
-    masked, as RFC 6455 says)."""
+class Browser:
+    # One page of headless Chromium, driven by the DevTools protocol over its pipe (fd 3 in,
+    # fd 4 out, messages ended by NUL).
 
-    def __init__(self, url):
-        parts = urllib.parse.urlparse(url)
-        self.sock = socket.create_connection((parts.hostname, parts.port), timeout=60)
-        key = base64.b64encode(os.urandom(16)).decode()
-        self.sock.sendall((f"GET {parts.path} HTTP/1.1\r\nHost: {parts.netloc}\r\n"
-                           "Upgrade: websocket\r\nConnection: Upgrade\r\n"
-                           f"Sec-WebSocket-Key: {key}\r\nSec-WebSocket-Version: 13\r\n\r\n")
-                          .encode())
-        answer = b""
-        while b"\r\n\r\n" not in answer:
-            answer += self.sock.recv(1)
-        if b" 101 " not in answer.split(b"\r\n")[0]:
-            raise RuntimeError(f"no WebSocket: {answer[:80]!r}")
-        self.next_id, self.events = 0, []
+    def __init__(self, profile):
+        down, self.up = os.pipe(), os.pipe()
+        self.process = subprocess.Popen(
+            ["bash", "-c", f'exec "$0" "$@" 3<&{down[0]} 4>&{self.up[1]}', CHROMIUM,
+             "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             "--hide-scrollbars", f"--user-data-dir={profile}", "--remote-debugging-pipe"],
+            pass_fds=(down[0], self.up[1]), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(down[0])
+        os.close(self.up[1])
+        self.out, self.buffer, self.next_id, self.events, self.session = down[1], b"", 0, [], None
+        target = self.send("Target.createTarget", url="about:blank")["targetId"]
+        self.session = self.send("Target.attachToTarget", targetId=target, flatten=True)["sessionId"]
 
-    def read(self, count):
-        data = b""
-        while len(data) < count:
-            chunk = self.sock.recv(count - len(data))
-            if not chunk:
-                raise RuntimeError("DevTools closed the connection")
-            data += chunk
-        return data
+    def receive(self):
+        while b"\0" not in self.buffer:
+            chunk = os.read(self.up[0], 1 << 20)
+            self.buffer += chunk or sys.exit("FAIL - Chromium closed its DevTools pipe")
+        message, self.buffer = self.buffer.split(b"\0", 1)
+        return json.loads(message)
 
     def send(self, method, **params):
         self.next_id += 1
-        payload = json.dumps({"id": self.next_id, "method": method, "params": params}).encode()
-        size = len(payload)
-        head = bytes([0x81]) + (bytes([0x80 | size]) if size < 126 else
-                                bytes([0x80 | 126]) + struct.pack(">H", size) if size < 65536
-                                else bytes([0x80 | 127]) + struct.pack(">Q", size))
-        mask = os.urandom(4)
-        self.sock.sendall(head + mask + bytes(b ^ mask[i % 4] for i, b in enumerate(payload)))
-        while True:
-            message = self.receive()
-            if message.get("id") == self.next_id:
-                if "error" in message:
-                    raise RuntimeError(f"{method}: {message['error']}")
-                return message.get("result", {})
-            self.events.append(message)
+        message = {"id": self.next_id, "method": method, "params": params, "sessionId": self.session}
+        os.write(self.out, json.dumps({k: v for k, v in message.items() if v}).encode() + b"\0")
+        while (answer := self.receive()).get("id") != self.next_id:
+            self.events.append(answer)
+        return answer["result"] if "error" not in answer else sys.exit(f"FAIL - {method}: {answer['error']}")
 
-    def receive(self):
-        data = b""
-        while True:
-            first, second = self.read(2)
-            size = second & 0x7F
-            if size == 126:
-                size = struct.unpack(">H", self.read(2))[0]
-            elif size == 127:
-                size = struct.unpack(">Q", self.read(8))[0]
-            data += self.read(size)
-            if first & 0x80:  # the last fragment
-                return json.loads(data)
-
-    def wait(self, method, seconds=60):
-        end = time.monotonic() + seconds
-        while time.monotonic() < end:
-            for i, event in enumerate(self.events):
-                if event.get("method") == method:
-                    return self.events.pop(i)
+    def wait(self, method):
+        while not any(e.get("method") == method for e in self.events):
             self.events.append(self.receive())
-        raise RuntimeError(f"no {method} within {seconds} s")
 
 
-# What the page tells of itself: its pictures, links and tables.
+# What the page tells of itself: its pictures, links, tables and totals.
 SURVEY = """JSON.stringify({
-  images: [...document.images].map(i => ({src: i.getAttribute('src'), alt: i.alt,
-           width: i.naturalWidth, complete: i.complete})),
+  images: [...document.images].map(i => ({src: i.getAttribute('src'), alt: i.alt, width: i.naturalWidth})),
   links: [...document.querySelectorAll('a[href]')].map(a => a.getAttribute('href')),
-  tables: [...document.querySelectorAll('table')].map(t => ({
-           caption: t.caption ? t.caption.textContent : '',
-           rows: [...t.tBodies[0].rows].map(r => [...r.cells].map(c => c.textContent)),
-           heads: [...t.querySelectorAll('th')].every(h => h.hasAttribute('scope'))})),
-  lang: document.documentElement.lang,
-  width: document.documentElement.scrollWidth, viewport: window.innerWidth})"""
+  tables: [...document.querySelectorAll('table')].map(t => ({caption: t.caption ? t.caption.textContent : '',
+    rows: [...t.tBodies[0].rows].map(r => [...r.cells].map(c => c.textContent)),
+    heads: [...t.querySelectorAll('th')].every(h => h.hasAttribute('scope'))})),
+  totals: [...document.querySelectorAll('dl.totals dd')].map(d => d.textContent),
+  lang: document.documentElement.lang, width: document.documentElement.scrollWidth, viewport: window.innerWidth})"""
 
 
 def open_page(tools, path, width):
     tools.send("Emulation.setDeviceMetricsOverride", width=width, height=900,
                deviceScaleFactor=1, mobile=width < 600)
+    tools.events.clear()
     tools.send("Page.navigate", url=path.as_uri())
     tools.wait("Page.loadEventFired")
-    # Lazy pictures load when scrolled to: every one is brought into view once.
-    tools.send("Runtime.evaluate", expression="document.querySelectorAll('img').forEach(i => "
-               "{ i.loading = 'eager'; })", awaitPromise=False)
+    # Lazy pictures load when asked to: every one is made eager and waited for.
     tools.send("Runtime.evaluate", awaitPromise=True, expression="Promise.all([...document."
-               "images].map(i => i.complete ? 0 : new Promise(r => { i.onload = i.onerror = r; "
-               "})))")
+               "images].map(i => { i.loading = 'eager'; return i.complete ? 0 : new Promise("
+               "r => { i.onload = i.onerror = r; }); }))")
     return json.loads(tools.send("Runtime.evaluate", expression=SURVEY,
                                  returnByValue=True)["result"]["value"])
 
 
-def screenshot(tools, path):
-    shot = tools.send("Page.captureScreenshot", format="png", captureBeyondViewport=True)
-    path.write_bytes(base64.b64decode(shot["data"]))
-
-
 def main():
     if len(sys.argv) != 5:
-        raise SystemExit(__doc__)
+        raise SystemExit("usage: pages_test.py KORVA2CSV KORVA_SAMPLE ARCHIVE_SCRIPT SCREENSHOT_DIR")
     korva2csv, korva_sample, archive_script, shots = sys.argv[1:]
     missing = [name for name, there in (("chromium", CHROMIUM),
                                         ("parallel", shutil.which("parallel"))) if not there]
@@ -153,66 +111,42 @@ def main():
                                 env={**os.environ, "KORVA2CSV": korva2csv},
                                 capture_output=True, text=True)
         index = temp / "out" / "index.html"
-        check(result.returncode == 0 and index.is_file(), "korva2csv-archive --report writes "
-              "the index", result.stdout + result.stderr)
         days = sorted((temp / "out").glob("date=*/source=*"))
         pages = [index] + sorted((temp / "out" / "pages").glob("*/index.html"))
-        check(len(pages) == len(days) + 1 and len(days) == 2, "a page per day", pages)
-        profile = temp / "profile"
-        profile.mkdir()
-        browser = subprocess.Popen(
-            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-             "--no-first-run", "--disable-background-networking", "--disable-component-update",
-             "--disable-sync", "--hide-scrollbars", f"--user-data-dir={profile}",
-             "--remote-debugging-port=0", "about:blank"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        check(result.returncode == 0 and len(days) == 2 and len(pages) == 3,
+              "korva2csv-archive --report writes the index and a page per day",
+              f"{result.stdout}{result.stderr}{pages}")
+        (temp / "profile").mkdir()
+        tools = Browser(temp / "profile")
         try:
-            port = None
-            for line in browser.stderr:
-                found = re.search(r"DevTools listening on ws://127\.0\.0\.1:(\d+)/", line)
-                if found:
-                    port = found.group(1)
-                    break
-            if port is None:
-                raise SystemExit("FAIL - Chromium did not start its DevTools")
-            targets = json.load(urllib.request.urlopen(f"http://127.0.0.1:{port}/json/list"))
-            target = next(t for t in targets if t["type"] == "page")
-            tools = DevTools(target["webSocketDebuggerUrl"])
-            for domain in ("Page", "Runtime", "Log"):
-                tools.send(f"{domain}.enable")
-            for page in pages:
+            tools.send("Page.enable")
+            vmt = {}
+            for page in pages[::-1]:  # the days before the index, which shows their totals
                 name = "index" if page == index else page.parent.name
                 for width in (390, 1280):
-                    tools.events.clear()
                     seen = open_page(tools, page, width)
-                    screenshot(tools, shots / f"{name}-{width}.png")
-                    errors = [e for e in tools.events if
-                              e.get("method") == "Runtime.exceptionThrown" or
-                              (e.get("method") == "Runtime.consoleAPICalled"
-                               and e["params"]["type"] == "error") or
-                              (e.get("method") == "Log.entryAdded"
-                               and e["params"]["entry"]["level"] == "error")]
+                    shot = tools.send("Page.captureScreenshot", captureBeyondViewport=True)
+                    (shots / f"{name}-{width}.png").write_bytes(base64.b64decode(shot["data"]))
                     broken = [i["src"] for i in seen["images"] if not i["width"] or not i["alt"]]
-                    check(seen["images"] and not broken and not errors and seen["lang"] == "en"
+                    check(seen["images"] and not broken and seen["lang"] == "en"
                           and all(t["heads"] for t in seen["tables"])
                           and seen["width"] <= seen["viewport"],
                           f"{name} at {width} px: pictures drawn with alt texts, th scope, lang, "
-                          "no console error, no page wider than the screen",
-                          f"{broken} {errors[:2]} {seen['width']}/{seen['viewport']}")
-                links = [l for l in seen["links"] if not re.match(r"[a-z]+:", l)]
-                dead = [l for l in links if not (page.parent / l.split("#")[0]).is_file()]
+                          "no page wider than the screen", f"{broken} {seen['width']}/{seen['viewport']}")
+                links = [link for link in seen["links"] if not re.match(r"[a-z]+:", link)]
+                dead = [link for link in links if not (page.parent / link.split("#")[0]).is_file()]
                 check(links and not dead, f"{name}: every link resolves", dead)
                 if page == index:
                     rows = seen["tables"][0]["rows"]
-                    check([r[0] for r in rows] == [d.parent.name[5:] for d in days]
-                          and [r[1] for r in rows] == [d.name[7:] for d in days],
-                          "index: a row per day, in date order", rows)
+                    check([(r[0], r[1], r[2]) for r in rows] ==
+                          [(d.parent.name[5:], d.name[7:], vmt[d]) for d in days]
+                          and {str(p.relative_to(index.parent)) for p in pages[1:]} <= set(links),
+                          "index: a row per day in date order with its VMT, linking its page", rows)
                     continue
                 folder = next(d for d in days if d.name[7:] in page.parent.name)
-                health = pd.read_csv(next(folder.glob("KORVA20Sec_Health_*")), dtype=str,
-                                     keep_default_na=False)
-                corridor = pd.read_csv(next(folder.glob("KORVA15Min_Corridor_*")), dtype=str,
-                                       keep_default_na=False)
+                health, corridor = (pd.read_csv(next(folder.glob(glob)), dtype=str,
+                                                keep_default_na=False)
+                                    for glob in ("KORVA20Sec_Health_*", "KORVA15Min_Corridor_*"))
                 tables = {t["caption"]: t["rows"] for t in seen["tables"]}
                 bad = health[health["status"] != "good"]
                 shown = tables.get(f"{len(bad)} of {len(health)} detectors not good", [])
@@ -223,11 +157,14 @@ def main():
                 want = corridor.groupby(["roadway", "side"])["vmt"].apply(
                     lambda v: f"{v.astype(float).sum():,.0f}")
                 got = {(r[0].rsplit(" ", 1)[0], r[1]): r[4] for r in measures}
-                check(got == want.to_dict(), f"{name}: a corridor row per corridor of the "
-                      "report, with its VMT", f"{got} {want.to_dict()}")
+                vmt[folder] = f"{corridor['vmt'].astype(float).sum():,.0f}"
+                check(got == want.to_dict() and seen["totals"][:1] == [vmt[folder]]
+                      and seen["totals"][4] == f"{len(bad)} of {len(health)}",
+                      f"{name}: a corridor row per corridor of the report with its VMT; the "
+                      "day's VMT and detectors not good", f"{got} {want.to_dict()} {seen['totals']}")
         finally:
-            browser.terminate()
-            browser.wait(timeout=30)
+            tools.process.terminate()
+            tools.process.wait(timeout=30)
     return finish()
 
 

@@ -14,10 +14,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/check.sh"
 [ $# -eq 2 ] || { echo "usage: $0 KORVA2CSV KORVA_SAMPLE" >&2; exit 2; }
 need_npm_packages
-
-temp=$(mktemp -d /tmp/korva-parquet.XXXXXX) || exit 1
-trap 'rm -rf "$temp"' EXIT
-trap 'exit 130' INT TERM HUP
+temp=$(mktemp -d /tmp/korva-parquet.XXXXXX) && trap 'rm -rf "$temp"' EXIT && trap 'exit 130' INT TERM HUP || exit 1
 korva2csv=$(realpath "$1") korva_sample=$(realpath "$2")
 cd "$temp" && "$korva_sample" -n 60 -p 360 -d 1 --faults in >/dev/null &&
     "$korva_sample" -n 400 -p 4320 -d 1 day >/dev/null || exit 1
@@ -40,13 +37,11 @@ big       day --parquet            -E
 joined    in  --parquet            --aggregate=15 --health --corridors --cabinets=in/CABINETS_20210501.LST
 MIXES
 # A two-day archive converted with --parquet by korva2csv-archive.
-"$korva_sample" -n 30 -p 90 -d 2 days >/dev/null &&
-    KORVA2CSV=$korva2csv "$here/../../programs/korva2csv-archive" -j 2 --parquet -E --health days \
-        archive >/dev/null || { echo "FAIL - korva2csv-archive --parquet"; exit 1; }
+archive() { KORVA2CSV=$korva2csv "$here/../../programs/korva2csv-archive" -j 2 --parquet -E --health days archive; }
+"$korva_sample" -n 30 -p 90 -d 2 days >/dev/null && archive >/dev/null || { echo "FAIL - korva2csv-archive --parquet"; exit 1; }
 # A Parquet report cut short (no PAR1 at its end) is converted again by the next run.
 cut=$(echo archive/date=2021-05-01/source=*/KORVA20Sec_Element_05012021.parquet)
 cp "$cut" days/whole.parquet && truncate -s 1000 "$cut"
-KORVA2CSV=$korva2csv "$here/../../programs/korva2csv-archive" -j 2 --parquet -E --health days \
-    archive | grep -q "2 files: 1 converted, 0 failed, 1 skipped" && cmp -s "$cut" days/whole.parquet ||
+archive | grep -q "2 files: 1 converted, 0 failed, 1 skipped" && cmp -s "$cut" days/whole.parquet ||
     { echo "FAIL - korva2csv-archive --parquet: a cut report converted again"; exit 1; }
 node "$here/parquet_check.mjs" "$temp"
