@@ -101,6 +101,12 @@ check "  ... the marker names them, the summary counts the detectors by health" 
     eval 'grep -qx "reports -E -L -T --health --aggregate=5,15,60" "$DAY/source=SOUTH.DAT/_SUCCESS" &&
         said kinds 0 " detectors in 2 files converted: good "'
 
+# -- Thresholds of --health are settings of the health report; --health=... still asks for it.
+run thresholds -j 2 --health=constant=100 "$WORK/same-date" "$WORK/thresholds-out"
+check "--health=constant=100: the health report named in the marker, the detectors counted" \
+    eval 'grep -qx "reports --health" "$WORK"/thresholds-out/date=*/source=SOUTH.DAT/_SUCCESS &&
+        said thresholds 0 " detectors in 2 files converted: good "'
+
 # -- Files that get an E line fail by the converter's status, quoted by their log's first E line:
 # a folder named like a data file, a file without a start date. They publish nothing; the others
 # convert; the re-run converts the failed ones alone once mended.
