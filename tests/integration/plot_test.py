@@ -198,12 +198,13 @@ def main():
         for c in contours:
             axes = figures[str(temp / "marks" / plot.contour_file_name(c))].axes[0]
             labels = legends[c.roadway, c.side] = {t.get_text() for t in axes.get_legend().get_texts()}
-            hatched = sorted((p.get_gid()[7:], round(p.get_y(), 6), round(p.get_y() + p.get_height(), 6))
+            hatched = sorted((p.get_gid()[7:], round(p.get_y(), 6), round(p.get_y() + p.get_height(), 6),
+                              bool(p.get_hatch()))
                              for p in axes.patches if (p.get_gid() or "").startswith("health:"))
-            want = sorted((status_of[n], round(lo, 6), round(hi, 6)) for n, lo, hi in zip(
+            want = sorted((status_of[n], round(lo, 6), round(hi, 6), True) for n, lo, hi in zip(
                 c.stations["name"], c.stations["low"], c.stations["high"])
                 if status_of.get(n, "good") != "good")
-            if hatched != want or not {f"health: {s}" for s, _, _ in want} <= labels:
+            if hatched != want or not {f"health: {s}" for s, *_ in want} <= labels:
                 hatch_wrong.append((c.roadway, c.side, hatched, want, labels))
             middle = dict(zip(c.stations["name"], (c.stations["low"] + c.stations["high"]) / 2))
             mine = lanes[lanes["station"].isin(middle) & lanes["bin"].isin(c.bins)]
