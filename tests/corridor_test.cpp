@@ -69,11 +69,15 @@ std::string Day() {
 
 std::string List() {
     std::string list = "Cabinet list - 05/01/2021\n";
-    for (const Site& s : kSites)
-        if (s.listed)
-            list += CabinetLine({s.cabinet, "", "", s.roadway, s.side, s.milepost, s.location, "1",
-                                 "8", "1", "2", "0", "ACTIVE"}) +
-                    "\n";
+    for (const Site& s : kSites) {
+        if (!s.listed) continue;
+        std::string line = CabinetLine({s.cabinet, "", "", s.roadway, s.side, s.milepost,
+                                        s.location, "1", "8", "1", "2", "0", "ACTIVE"});
+        // A list edited by hand may pad a nine-character cabinet with a TAB: it joins all the
+        // same.
+        if (s.cabinet.size() == 9) line[9] = '\t';
+        list += line + "\n";
+    }
     return list;
 }
 
