@@ -2,9 +2,8 @@
 # The pages of korva2csv-plot opened in headless Chromium: a sample archive of two days with
 # faults converted by korva2csv-archive --report; the index and each day's page load from disk
 # with every picture drawn, every link inside the archive resolving, the index linking each day,
-# the tables and totals holding what the reports say. (The pages run no script: a picture or
-# style that fails to load shows as a picture not drawn.) Screenshots at phone (390 px) and
-# desktop (1280 px) widths go into SCREENSHOT_DIR.
+# the tables and totals holding what the reports say, and no error on the console. Screenshots
+# at phone (390 px) and desktop (1280 px) widths go into SCREENSHOT_DIR.
 #
 # usage: pages_test.py KORVA2CSV KORVA_SAMPLE ARCHIVE_SCRIPT SCREENSHOT_DIR
 # (77: Chromium, GNU parallel, pandas or matplotlib missing)
@@ -85,8 +84,13 @@ def open_page(tools, path, width):
     tools.send("Runtime.evaluate", awaitPromise=True, expression="Promise.all([...document."
                "images].map(i => { i.loading = 'eager'; return i.complete ? 0 : new Promise("
                "r => { i.onload = i.onerror = r; }); }))")
-    return json.loads(tools.send("Runtime.evaluate", expression=SURVEY,
+    seen = json.loads(tools.send("Runtime.evaluate", expression=SURVEY,
                                  returnByValue=True)["result"]["value"])
+    # What the console said: a resource that failed to load, a script's error or exception.
+    seen["errors"] = [e["params"] for e in tools.events if e.get("method") == "Runtime.exceptionThrown"
+                      or e.get("method") == "Log.entryAdded" and e["params"]["entry"]["level"] == "error"
+                      or e.get("method") == "Runtime.consoleAPICalled" and e["params"]["type"] == "error"]
+    return seen
 
 
 def main():
@@ -119,7 +123,8 @@ def main():
         (temp / "profile").mkdir()
         tools = Browser(temp / "profile")
         try:
-            tools.send("Page.enable")
+            for domain in ("Page", "Log", "Runtime"):
+                tools.send(f"{domain}.enable")
             vmt = {}
             for page in pages[::-1]:  # the days before the index, which shows their totals
                 name = "index" if page == index else page.parent.name
@@ -130,9 +135,10 @@ def main():
                     broken = [i["src"] for i in seen["images"] if not i["width"] or not i["alt"]]
                     check(seen["images"] and not broken and seen["lang"] == "en"
                           and all(t["heads"] for t in seen["tables"])
-                          and seen["width"] <= seen["viewport"],
+                          and seen["width"] <= seen["viewport"] and not seen["errors"],
                           f"{name} at {width} px: pictures drawn with alt texts, th scope, lang, "
-                          "no page wider than the screen", f"{broken} {seen['width']}/{seen['viewport']}")
+                          "no page wider than the screen, no console error",
+                          f"{broken} {seen['width']}/{seen['viewport']} {seen['errors'][:2]}")
                 links = [link for link in seen["links"] if not re.match(r"[a-z]+:", link)]
                 dead = [link for link in links if not (page.parent / link.split("#")[0]).is_file()]
                 check(links and not dead, f"{name}: every link resolves", dead)
