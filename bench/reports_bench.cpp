@@ -58,8 +58,6 @@ const tagCOMPRESSION kCompressions[] = {
 const double kCompressedTimeTarget = 1.2;   // run / program, at most
 const double kCompressedSizeTarget = 1.05;  // run's report / program's output, at most
 const double kCompressedRssTarget = 32;     // MiB above the plain -E run's peak, at most
-const double kSummaryTimeTarget = 1.0;      // --aggregate=15 run / -E run, at most
-const double kSummaryRssTarget = 1.0;  // MiB above the -E run's peak, at most (the same memory)
 
 // Everything the benchmarks write lands here; removed at the end.
 std::string outputRoot;
@@ -325,98 +323,101 @@ void CompressElementReport(benchmark::State& state, const tagCOMPRESSION* compre
     state.counters["peak_rss"] = Counter((double)peak, Counter::kDefaults, Counter::kIs1024);
 }
 
-// A whole "korva2csv --aggregate=15" run (the summary report alone) paired with a whole
-// "korva2csv -E" run over the same day: every repetition makes both runs back to back, their
-// order alternating from one repetition to the next, and reports the summary run's wall time as
-// its own and the element run's as the counter element_s (peak memory: peak_rss and
-// element_rss).
-const tagDAY kSummaryDay = SampleDay(2000);
-const char kSummaryBench[] = "WholeRun-Aggregate15-vs-E";
+// Two whole runs over one day, measured as a pair: every repetition makes both back to back,
+// their order alternating from one repetition to the next, and reports the first run's wall time
+// as its own and the other's as the counter other_s (processor times: cpu_s, other_cpu_s); MB
+// and other_MB the bytes of the reports each left, peak_rss and other_rss their peak resident
+// memory. Judged on the ratio of the median wall times, of the report sizes where a size target
+// is given, on the first run's peak memory above the other's where that target is given, and on
+// the first run's peak memory against the file + 64 MiB.
+struct tagSIDE {
+    std::vector<std::string> options;
+    const char* szEnding;  // of the reports the run writes
+    size_t reports;        // how many it writes
+};
+struct tagPAIR {
+    const char* szName;
+    tagDAY day;
+    tagSIDE first, other;
+    double dTimeTarget;  // first run / other run, at most
+    double dSizeTarget;  // first run's reports / the other's, at most; 0: none
+    double dRssTarget;   // MiB above the other run's peak, at most; NAN: none
+};
+const tagPAIR kPairs[] = {
+    // The summary alone against the element report: no slower, the same memory.
+    {"WholeRun-Aggregate15-vs-E",
+     SampleDay(2000),
+     {{"--aggregate=15"}, ".csv", 1},
+     {{"-E"}, ".csv", 1},
+     1.0,
+     0,
+     1.0},
+    // Parquet against the zstd-compressed standard CSV of the same rows.
+    {"WholeRun-E-parquet",
+     RealisticDay(2000),
+     {{"-E", "--parquet"}, ".parquet", 1},
+     {{"-E", "--clean", "--compress=zstd"}, ".csv.zst", 1},
+     1.0,
+     0.6,
+     NAN},
+    // The health report alone at most half the time of the element report.
+    {"WholeRun-Health-vs-E",
+     RealisticDay(2000),
+     {{"--health"}, ".csv", 1},
+     {{"-E"}, ".csv", 1},
+     0.5,
+     0,
+     NAN},
+    // Every report and the health report at most 10 % slower than every report.
+    {"WholeRun-Every-Health",
+     RealisticDay(2000),
+     {{"-E", "-L", "-T", "-A", "--aggregate=15", "--health"}, ".csv", 6},
+     {{"-E", "-L", "-T", "-A", "--aggregate=15"}, ".csv", 5},
+     1.1,
+     0,
+     NAN},
+};
 
-void SummaryAgainstElement(benchmark::State& state) {
-    using benchmark::Counter;
-    static int repetition = 0;
-    std::string input = FolderOf(kSummaryDay.Path());
-    std::string folder = Folder("summary" + kSummaryDay.Name());
-    tagCHILDRUN summary{}, element{};
-    long long summaryBytes = 0, elementBytes = 0;
-    // One run and what it left: exactly one report, whose name starts with prefix.
-    auto run = [&](const char* option, const char* prefix, tagCHILDRUN* result, long long* bytes) {
-        *result = RunChild(ConverterArgs({option}, input, folder));
-        std::vector<std::string> reports = FilesEndingIn(folder, ".csv");
-        bool good = result->iStatus == 0 && reports.size() == 1 &&
-                    reports[0].find(prefix, reports[0].rfind('/')) != std::string::npos;
-        if (good) *bytes = FileBytes(reports[0]);
-        for (const std::string& report : reports) unlink(report.c_str());
-        return good;
-    };
-    for (auto _ : state) {
-        bool summaryFirst = repetition++ % 2 == 0, good;
-        if (summaryFirst)
-            good = run("--aggregate=15", "/KORVA15Min_Element_", &summary, &summaryBytes) &&
-                   run("-E", "/KORVA20Sec_Element_", &element, &elementBytes);
-        else
-            good = run("-E", "/KORVA20Sec_Element_", &element, &elementBytes) &&
-                   run("--aggregate=15", "/KORVA15Min_Element_", &summary, &summaryBytes);
-        if (!good) {
-            state.SkipWithError("a run did not leave exactly its one report");
-            break;
-        }
-        state.SetIterationTime(summary.dSeconds);
-    }
-    state.counters["element_s"] = Counter(element.dSeconds);
-    state.counters["MB"] = Counter((double)summaryBytes / 1e6);
-    state.counters["element_MB"] = Counter((double)elementBytes / 1e6);
-    state.counters["peak_rss"] =
-        Counter((double)summary.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
-    state.counters["element_rss"] =
-        Counter((double)element.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
+std::string PairName(const tagPAIR& pair) {
+    return Name(pair.szName, pair.day);
 }
 
-// A whole "korva2csv -E --parquet" run paired with a whole "korva2csv -E --clean
-// --compress=zstd" run over the realistic day, as the summary with -E above: the Parquet run's
-// wall time, the zstd run's as zstd_s, both files' sizes and peak memory.
-const tagDAY kParquetDay = RealisticDay(2000);
-const char kParquetBench[] = "WholeRun-E-parquet";
-const double kParquetSizeTarget = 0.6;  // Parquet file / .csv.zst, at most
-const double kParquetTimeTarget = 1.0;  // Parquet run / zstd run, at most
-
-void ParquetAgainstZstd(benchmark::State& state) {
+void PairedRuns(benchmark::State& state, const tagPAIR* pair) {
     using benchmark::Counter;
-    static int repetition = 0;
-    std::string input = FolderOf(kParquetDay.Path());
-    std::string folder = Folder("parquet" + kParquetDay.Name());
-    tagCHILDRUN parquet{}, zstd{};
-    long long parquetBytes = 0, zstdBytes = 0;
-    // One run and what it left: exactly one report, named with ending.
-    auto run = [&](std::vector<std::string> options, const char* ending, tagCHILDRUN* result,
-                   long long* bytes) {
-        *result = RunChild(ConverterArgs(options, input, folder));
-        std::vector<std::string> reports = FilesEndingIn(folder, ending);
-        bool good = result->iStatus == 0 && reports.size() == 1;
-        if (good) *bytes = FileBytes(reports[0]);
-        for (const std::string& report : reports) unlink(report.c_str());
-        return good;
+    static int repetitions[std::size(kPairs)];  // each pair alternates its own order
+    int& repetition = repetitions[pair - kPairs];
+    std::string input = FolderOf(pair->day.Path());
+    std::string folder = Folder(pair->szName + pair->day.Name());
+    tagCHILDRUN first{}, other{};
+    long long firstBytes = 0, otherBytes = 0;
+    // One run and what it left: exactly its number of reports.
+    auto run = [&](const tagSIDE& side, tagCHILDRUN* result, long long* bytes) {
+        *result = RunChild(ConverterArgs(side.options, input, folder));
+        std::vector<std::string> reports = FilesEndingIn(folder, side.szEnding);
+        *bytes = 0;
+        for (const std::string& report : reports)
+            *bytes += FileBytes(report), unlink(report.c_str());
+        return result->iStatus == 0 && reports.size() == side.reports;
     };
-    auto runParquet = [&] { return run({"-E", "--parquet"}, ".parquet", &parquet, &parquetBytes); };
-    auto runZstd = [&] {
-        return run({"-E", "--clean", "--compress=zstd"}, ".csv.zst", &zstd, &zstdBytes);
-    };
+    auto runFirst = [&] { return run(pair->first, &first, &firstBytes); };
+    auto runOther = [&] { return run(pair->other, &other, &otherBytes); };
     for (auto _ : state) {
-        bool good = repetition++ % 2 == 0 ? runParquet() && runZstd() : runZstd() && runParquet();
+        bool good = repetition++ % 2 == 0 ? runFirst() && runOther() : runOther() && runFirst();
         if (!good) {
-            state.SkipWithError("a run did not leave exactly its one report");
+            state.SkipWithError("a run did not leave exactly its reports");
             break;
         }
-        state.SetIterationTime(parquet.dSeconds);
+        state.SetIterationTime(first.dSeconds);
     }
-    state.counters["zstd_s"] = Counter(zstd.dSeconds);
-    state.counters["MB"] = Counter((double)parquetBytes / 1e6);
-    state.counters["zstd_MB"] = Counter((double)zstdBytes / 1e6);
+    state.counters["other_s"] = Counter(other.dSeconds);
+    state.counters["cpu_s"] = Counter(first.dCpuSeconds);
+    state.counters["other_cpu_s"] = Counter(other.dCpuSeconds);
+    state.counters["MB"] = Counter((double)firstBytes / 1e6);
+    state.counters["other_MB"] = Counter((double)otherBytes / 1e6);
     state.counters["peak_rss"] =
-        Counter((double)parquet.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
-    state.counters["zstd_rss"] =
-        Counter((double)zstd.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
+        Counter((double)first.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
+    state.counters["other_rss"] =
+        Counter((double)other.llMaxRssBytes, Counter::kDefaults, Counter::kIs1024);
 }
 
 std::string CompressedRunName(const tagCOMPRESSION& compression) {
@@ -449,16 +450,12 @@ void Register() {
         once(benchmark::RegisterBenchmark(CompressorName(compression).c_str(),
                                           CompressElementReport, &compression));
     }
-    benchmark::RegisterBenchmark(Name(kSummaryBench, kSummaryDay).c_str(), SummaryAgainstElement)
-        ->Unit(benchmark::kMillisecond)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Repetitions(kRepetitions);
-    benchmark::RegisterBenchmark(Name(kParquetBench, kParquetDay).c_str(), ParquetAgainstZstd)
-        ->Unit(benchmark::kMillisecond)
-        ->UseManualTime()
-        ->Iterations(1)
-        ->Repetitions(kRepetitions);
+    for (const tagPAIR& pair : kPairs)
+        benchmark::RegisterBenchmark(PairName(pair).c_str(), PairedRuns, &pair)
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Repetitions(kRepetitions);
 }
 
 double Best(const std::vector<double>& seconds) {
@@ -551,52 +548,43 @@ void Summary(const Results& results) {
         }
     }
 
-    std::string summaryName = Name(kSummaryBench, kSummaryDay);
-    std::vector<double> summary = results.Seconds(summaryName);
-    std::vector<double> element = results.Counter(summaryName, "element_s");
     printf(
-        "\nWhole --aggregate=15 run (the summary alone) against a whole -E run, %s, paired: "
-        "median [min-max], ratio of the medians (of the best times)\n",
-        kSummaryDay.Name().c_str());
-    if (summary.empty()) {
-        printf("not measured (%s)\n", results.Error(summaryName).c_str());
-    } else {
-        double ratio = Median(summary) / Median(element);
-        printf("summary %-24s -E %-24s %5.2fx (best %4.2fx), target <= %gx: %s\n",
-               Describe(summary).c_str(), Describe(element).c_str(), ratio,
-               Best(summary) / Best(element), kSummaryTimeTarget,
-               ratio <= kSummaryTimeTarget ? "met" : "MISSED");
-        double rss = Median(results.Counter(summaryName, "peak_rss"));
-        double elementRss = Median(results.Counter(summaryName, "element_rss"));
-        double above = (rss - elementRss) / kMiB;
-        printf("peak memory %.1f MiB against %.1f MiB of -E (%+.1f MiB), target <= +%g MiB: %s\n",
-               rss / kMiB, elementRss / kMiB, above, kSummaryRssTarget,
-               above <= kSummaryRssTarget ? "met" : "MISSED");
-        printf("report %.2f MB against %.1f MB of -E\n", Median(results.Counter(summaryName, "MB")),
-               Median(results.Counter(summaryName, "element_MB")));
-    }
-
-    std::string parquetName = Name(kParquetBench, kParquetDay);
-    std::vector<double> parquet = results.Seconds(parquetName);
-    std::vector<double> zstd = results.Counter(parquetName, "zstd_s");
-    printf(
-        "\nWhole -E --parquet run against a whole -E --clean --compress=zstd run, %s, paired: "
-        "median [min-max], ratio of the medians (of the best times)\n",
-        kParquetDay.Name().c_str());
-    if (parquet.empty()) {
-        printf("not measured (%s)\n", results.Error(parquetName).c_str());
-    } else {
-        double ratio = Median(parquet) / Median(zstd);
-        printf("parquet %-24s zstd %-24s %5.2fx (best %4.2fx), target <= %gx: %s\n",
-               Describe(parquet).c_str(), Describe(zstd).c_str(), ratio, Best(parquet) / Best(zstd),
-               kParquetTimeTarget, ratio <= kParquetTimeTarget ? "met" : "MISSED");
-        double mb = Median(results.Counter(parquetName, "MB"));
-        double zstdMb = Median(results.Counter(parquetName, "zstd_MB"));
-        printf("file %.2f MB against %.2f MB (%.2fx), target <= %gx: %s\n", mb, zstdMb, mb / zstdMb,
-               kParquetSizeTarget, mb / zstdMb <= kParquetSizeTarget ? "met" : "MISSED");
-        printf("peak memory %.1f MiB against %.1f MiB of the zstd run\n",
-               Median(results.Counter(parquetName, "peak_rss")) / kMiB,
-               Median(results.Counter(parquetName, "zstd_rss")) / kMiB);
+        "\nWhole runs measured as pairs: median [min-max], ratio of the medians (of the best "
+        "times)\n");
+    for (const tagPAIR& pair : kPairs) {
+        std::string name = PairName(pair), first, other;
+        for (const std::string& option : pair.first.options) first += " " + option;
+        for (const std::string& option : pair.other.options) other += " " + option;
+        printf("%s:%s against%s\n", name.c_str(), first.c_str(), other.c_str());
+        std::vector<double> seconds = results.Seconds(name);
+        std::vector<double> others = results.Counter(name, "other_s");
+        if (seconds.empty()) {
+            printf("  not measured (%s)\n", results.Error(name).c_str());
+            continue;
+        }
+        double ratio = Median(seconds) / Median(others);
+        printf(
+            "  %-24s against %-24s %5.2fx (best %4.2fx), target <= %gx: %s (processor "
+            "time %.2fx)\n",
+            Describe(seconds).c_str(), Describe(others).c_str(), ratio,
+            Best(seconds) / Best(others), pair.dTimeTarget,
+            ratio <= pair.dTimeTarget ? "met" : "MISSED",
+            Median(results.Counter(name, "cpu_s")) / Median(results.Counter(name, "other_cpu_s")));
+        double mb = Median(results.Counter(name, "MB")),
+               otherMb = Median(results.Counter(name, "other_MB"));
+        printf("  reports %.2f MB against %.2f MB (%.2fx)", mb, otherMb, mb / otherMb);
+        if (pair.dSizeTarget > 0)
+            printf(", target <= %gx: %s", pair.dSizeTarget,
+                   mb / otherMb <= pair.dSizeTarget ? "met" : "MISSED");
+        double rss = Median(results.Counter(name, "peak_rss"));
+        double otherRss = Median(results.Counter(name, "other_rss"));
+        double limit = (double)FileBytes(pair.day.Path()) + 64 * kMiB;
+        printf("\n  peak memory %.1f MiB against %.1f MiB (%+.1f MiB)", rss / kMiB, otherRss / kMiB,
+               (rss - otherRss) / kMiB);
+        if (!std::isnan(pair.dRssTarget))
+            printf(", target <= %+g MiB: %s", pair.dRssTarget,
+                   (rss - otherRss) / kMiB <= pair.dRssTarget ? "met" : "MISSED");
+        printf("; file + 64 MiB %.1f MiB: %s\n", limit / kMiB, rss <= limit ? "met" : "MISSED");
     }
 }
 
