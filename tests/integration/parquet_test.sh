@@ -53,6 +53,7 @@ while read -r folder options; do
         [ "$(ls "$mix/csv" | sed 's/\.csv$//I')" != "$(ls "$mix/pq" | sed 's/\.parquet$//')" ] &&
         { echo "FAIL - $folder $options: the Parquet run's status or reports differ"; exit 1; }
 done < <(grep -o '{"\(in\|big\) [^"]*"' "$here/../reports_test.cpp" | tr -d '{"' | grep -v -- --compress)
+[ "$n" -ge 20 ] || { echo "FAIL - $n mixes read from the table of pinned reports"; exit 1; }
 # A two-day archive converted with --parquet by korva2csv-archive.
 archive() { KORVA2CSV=$korva2csv "$here/../../programs/korva2csv-archive" -j 2 --parquet -E --health days archive; }
 "$korva_sample" -n 30 -p 90 -d 2 days >/dev/null && archive >/dev/null || { echo "FAIL - korva2csv-archive --parquet"; exit 1; }
