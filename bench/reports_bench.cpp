@@ -340,7 +340,7 @@ struct tagPAIR {
     tagDAY day;
     tagSIDE first, other;
     double dTimeTarget;  // first run / other run, at most
-    double dSizeTarget;  // first run's reports / the other's, at most; 0: none
+    double dSizeTarget;  // first run's reports / the other's, at most; NAN: none
     double dRssTarget;   // MiB above the other run's peak, at most; NAN: none
 };
 const tagPAIR kPairs[] = {
@@ -350,7 +350,7 @@ const tagPAIR kPairs[] = {
      {{"--aggregate=15"}, ".csv", 1},
      {{"-E"}, ".csv", 1},
      1.0,
-     0,
+     NAN,
      1.0},
     // Parquet against the zstd-compressed standard CSV of the same rows.
     {"WholeRun-E-parquet",
@@ -366,7 +366,7 @@ const tagPAIR kPairs[] = {
      {{"--health"}, ".csv", 1},
      {{"-E"}, ".csv", 1},
      0.5,
-     0,
+     NAN,
      NAN},
     // Every report and the health report at most 10 % slower than every report.
     {"WholeRun-Every-Health",
@@ -374,7 +374,7 @@ const tagPAIR kPairs[] = {
      {{"-E", "-L", "-T", "-A", "--aggregate=15", "--health"}, ".csv", 6},
      {{"-E", "-L", "-T", "-A", "--aggregate=15"}, ".csv", 5},
      1.1,
-     0,
+     NAN,
      NAN},
 };
 
@@ -573,7 +573,7 @@ void Summary(const Results& results) {
         double mb = Median(results.Counter(name, "MB")),
                otherMb = Median(results.Counter(name, "other_MB"));
         printf("  reports %.2f MB against %.2f MB (%.2fx)", mb, otherMb, mb / otherMb);
-        if (pair.dSizeTarget > 0)
+        if (!std::isnan(pair.dSizeTarget))
             printf(", target <= %gx: %s", pair.dSizeTarget,
                    mb / otherMb <= pair.dSizeTarget ? "met" : "MISSED");
         double rss = Median(results.Counter(name, "peak_rss"));
